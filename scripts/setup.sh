@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything the build, the run and the tests need on a Debian 12 machine, as root.
+# Safe to run again: apt skips what is there, locale-gen is cheap, and a stamp file
+# records the package list so a second run with nothing new to install costs no apt call.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+packages=(
+  build-essential cmake ninja-build pkg-config python3 git
+  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 xvfb x11-utils imagemagick locales
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-wqy-microhei fonts-noto-cjk fonts-arphic-ukai
+  libboost1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
+  clang libclang-rt-14-dev wrk
+)
+
+stamp=/var/lib/tambrel-setup.stamp
+want=$(printf '%s\n' "${packages[@]}" | sort | md5sum | cut -d' ' -f1)
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ] || ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+  echo "$want" > "$stamp"
+fi
+
+# Wine takes the ANSI code page from the locale; Chinese file names need the locale generated.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+  sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi

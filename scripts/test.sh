@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the native service and the Windows tool,
+# runs the service's tests natively and the Windows tests under Wine on a virtual display.
+# Usage: scripts/test.sh [native|windows]   (default: both)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+which=${1:-all}
+
+bash scripts/setup.sh || { echo "set-up failed"; exit 1; }
+
+# One build at a time on this machine: developers share its two cores.
+exec 9>/tmp/tambrel-build.lock
+flock 9
+
+status=0
+step() {  # step <description> <command...>
+  echo "==> $1"
+  shift
+  "$@" || { echo "FAILED: $*"; status=1; return 1; }
+}
+
+if [ "$which" = all ] || [ "$which" = native ]; then
+  step "configure native" cmake --preset native >/dev/null &&
+  step "build native" cmake --build --preset native &&
+  step "test native" ctest --preset native -j2
+fi
+
+if [ "$which" = all ] || [ "$which" = windows ]; then
+  source scripts/xvfb.sh
+  tambrel_ensure_display
+  stampd="$root/build/native/service/stampd"
+  [ -x "$stampd" ] || stampd=""
+  step "configure windows" cmake --preset windows -DTAMBREL_STAMPD="$stampd" >/dev/null &&
+  step "build windows" cmake --build --preset windows &&
+  step "prepare wine" scripts/wine-prefix.sh start &&
+  step "test windows" ctest --preset windows
+  scripts/wine-prefix.sh stop
+fi
+
+if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME STEPS FAILED"; fi
+exit $status

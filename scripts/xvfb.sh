@@ -1,0 +1,18 @@
+# Sourced: makes sure DISPLAY names a working X server. Without one, starts Xvfb on a free
+# display number and stops it when the sourcing script exits.
+tambrel_ensure_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
+  fi
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  TAMBREL_XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+  trap 'kill $TAMBREL_XVFB_PID 2>/dev/null || true' EXIT
+}
