@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3 git
+  build-essential curl cmake ninja-build pkg-config python3 git
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils imagemagick locales
   googletest libgtest-dev libgmock-dev libbenchmark-dev
