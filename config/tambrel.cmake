@@ -8,7 +8,7 @@ set(TAMBREL_SERVICE_HOST "127.0.0.1:8077" CACHE STRING "host:port of the stamp s
 
 # Key of the pair code (exactly 18 bytes) and key of the update reply (exactly 21 bytes).
 set(TAMBREL_PAIR_KEY "TambrelSealKey2026")
-set(TAMBREL_REPLY_KEY "TambrelReplyKey#v1.0!")
+set(TAMBREL_REPLY_KEY "SealReplyKey-2026#v10")
 
 # Beginning of the update address (exactly 28 bytes for the default host); the tool appends
 # "md5.php?message=kwpn".
