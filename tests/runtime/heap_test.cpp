@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <cstdio>
 
 #include "runtime/heap.h"
@@ -112,6 +114,21 @@ TEST(HeapDeathTest, GuardedOperationsRaiseTheirErrors) {
   EXPECT_EXIT(RecordArray<int>(-1), testing::ExitedWithCode(0), HasSubstr("number is 10."));
   EXPECT_EXIT(arg_to_int(text_arg("1")), testing::ExitedWithCode(0), HasSubstr("number is 2."));
   EXPECT_EXIT(arg_to_text(int_arg(1)), testing::ExitedWithCode(0), HasSubstr("number is 5."));
+}
+
+int main_routine_checking_com() {
+  // COM is already initialised for this thread when the main routine runs: a second
+  // initialisation answers S_FALSE.
+  HRESULT hr = CoInitialize(nullptr);
+  mark(hr == S_FALSE ? "<com ready>" : "<com missing>");
+  if (SUCCEEDED(hr)) CoUninitialize();
+  install_all_hooks();
+  return 0;
+}
+
+TEST(HeapDeathTest, ProcessEntryRunsMainThenTheExitChain) {
+  EXPECT_EXIT(rt_run(&main_routine_checking_com), testing::ExitedWithCode(0),
+              HasSubstr("<com ready><app><file><library>"));
 }
 
 }  // namespace
