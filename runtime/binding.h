@@ -27,6 +27,9 @@ void* bind_function(const char* library, const char* function, std::atomic<void*
 size_t binding_resolution_count();
 // Libraries that binding itself loaded and will free at exit (at most 100 are recorded).
 size_t bound_library_count();
+// The library exit hook: frees every recorded library in the order it was loaded and empties
+// the table. Registered with the exit chain on the first recorded load.
+void free_bound_libraries();
 
 template <class Fn>
 class BoundFunction;
