@@ -1,0 +1,691 @@
+// Stamp drawing in millimetres; see render.h for the approach.
+//
+// Layout rules that make a seal look right:
+// - Arc text keeps its glyphs upright relative to the ring (tops outward), evenly spaced by
+//   arc length, with a fixed gap to the ring's inner edge; long names first narrow their
+//   glyphs (as carved seals do) and only then shrink.
+// - Grid text (square, long, rectangular seals) fills its cells: glyphs are stretched towards
+//   the cell shape within limits, so a 一 never becomes a block.
+// - Yin (白文) stamps fill the shape and cut every mark out of it with CAIRO_OPERATOR_CLEAR.
+#include "render.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "text.h"
+
+namespace tambrel {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDeg = kPi / 180.0;
+constexpr double kMarginMm = 0.5;  // room for anti-aliasing around the shape
+
+struct ShapeMm {
+  double w, h;
+};
+
+ShapeMm shapeMm(Shape s) {
+  switch (s) {
+    case Shape::Round: return {42, 42};
+    case Shape::Oval: return {45, 31.5};
+    case Shape::Square: return {20, 20};
+    case Shape::Rect: return {40, 20};
+    case Shape::Long: return {16, 40};
+    case Shape::Cloud: return {45, 25.5};
+  }
+  return {42, 42};
+}
+
+template <typename T, void (*Destroy)(T*)>
+struct CairoDeleter {
+  void operator()(T* p) const { Destroy(p); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, CairoDeleter<cairo_surface_t, cairo_surface_destroy>>;
+using ContextPtr = std::unique_ptr<cairo_t, CairoDeleter<cairo_t, cairo_destroy>>;
+using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, CairoDeleter<cairo_font_options_t, cairo_font_options_destroy>>;
+
+uint64_t fnv1a(std::u32string_view text, uint64_t h = 1469598103934665603ull) {
+  for (char32_t c : text) {
+    for (int k = 0; k < 4; ++k) {
+      h ^= (c >> (8 * k)) & 0xFF;
+      h *= 1099511628211ull;
+    }
+  }
+  return h;
+}
+
+struct Rng {
+  uint64_t s;
+  uint64_t next() {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+  }
+  double uniform(double lo, double hi) { return lo + (hi - lo) * static_cast<double>(next() >> 11) / 9007199254740992.0; }
+};
+
+// How a character is fitted into its box.
+enum class Fit {
+  Em,       // the font's em square scaled to the box: natural proportions, for running text
+  Stretch,  // the glyph's ink stretched towards the box, as carved seal characters are
+};
+
+struct GlyphBox {
+  double cx, cy;      // centre, mm
+  double w, h;        // box, mm
+  double angle = 0;   // rotation, radians clockwise
+  Fit fit = Fit::Em;
+};
+
+class Painter {
+ public:
+  Painter(const FontSet& fonts, const StampStyle& style, cairo_t* cr) : fonts_(fonts), style_(style), cr_(cr) {}
+
+  bool yin() const { return style_.relief == Relief::Yin; }
+  // Marks (text, star, inner lines) are ink on yang stamps and cuts on yin stamps.
+  void markMode() { cairo_set_operator(cr_, yin() ? CAIRO_OPERATOR_CLEAR : CAIRO_OPERATOR_OVER); }
+  void inkMode() { cairo_set_operator(cr_, CAIRO_OPERATOR_OVER); }
+  void cutMode() { cairo_set_operator(cr_, CAIRO_OPERATOR_CLEAR); }
+
+  // Extra stroke around glyph outlines, mm: kai and thin faces look too light in red ink.
+  double emboldenMm = 0.0;
+
+  void drawChar(char32_t c, const GlyphBox& box) {
+    if (text::isSpace(c)) return;
+    std::string utf8 = text::encodeUtf8(std::u32string_view(&c, 1));
+    cairo_glyph_t glyph{0, 0, 0};
+    bool found = false;
+    for (const Font* font : fonts_.chain(style_.script)) {
+      cairo_set_font_face(cr_, font->face);
+      cairo_set_font_size(cr_, 100.0);
+      cairo_scaled_font_t* sf = cairo_get_scaled_font(cr_);
+      cairo_glyph_t* glyphs = nullptr;
+      int count = 0;
+      if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.data(), static_cast<int>(utf8.size()), &glyphs, &count,
+                                           nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
+          count == 1 && glyphs[0].index != 0) {
+        glyph.index = glyphs[0].index;
+        found = true;
+      }
+      cairo_glyph_free(glyphs);
+      if (found) break;
+    }
+    if (!found) {
+      // No face has the character: mark its place with a square rather than dropping it.
+      cairo_save(cr_);
+      cairo_translate(cr_, box.cx, box.cy);
+      cairo_rotate(cr_, box.angle);
+      cairo_rectangle(cr_, -box.w * 0.35, -box.h * 0.35, box.w * 0.7, box.h * 0.7);
+      cairo_restore(cr_);
+      cairo_set_line_width(cr_, std::min(box.w, box.h) * 0.08);
+      cairo_stroke(cr_);
+      return;
+    }
+    cairo_text_extents_t ext;
+    cairo_glyph_extents(cr_, &glyph, 1, &ext);
+    if (ext.width <= 0 || ext.height <= 0) return;
+    double sx, sy;
+    if (box.fit == Fit::Em) {
+      sx = box.w / 100.0;
+      sy = box.h / 100.0;
+    } else {
+      // Fill the box with the ink, but never stretch more than 45% beyond the em proportions.
+      sx = std::min(box.w / ext.width, box.w / 100.0 * 1.45);
+      sy = std::min(box.h / ext.height, box.h / 100.0 * 1.45);
+      double uniform = std::min(sx, sy);
+      sx = std::min(sx, uniform * 1.6);
+      sy = std::min(sy, uniform * 1.6);
+    }
+    cairo_save(cr_);
+    cairo_translate(cr_, box.cx, box.cy);
+    cairo_rotate(cr_, box.angle);
+    cairo_scale(cr_, sx, sy);
+    cairo_translate(cr_, -(ext.x_bearing + ext.width / 2), -(ext.y_bearing + ext.height / 2));
+    cairo_glyph_path(cr_, &glyph, 1);
+    cairo_restore(cr_);
+    if (emboldenMm > 0) {
+      cairo_fill_preserve(cr_);
+      cairo_set_line_width(cr_, emboldenMm);
+      cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+      cairo_stroke(cr_);
+    } else {
+      cairo_fill(cr_);
+    }
+  }
+
+  void star(double cx, double cy, double outerR) {
+    const double innerR = outerR * 0.381966;  // regular five-pointed star
+    for (int i = 0; i < 10; ++i) {
+      double r = (i % 2 == 0) ? outerR : innerR;
+      double a = -kPi / 2 + i * kPi / 5;
+      double x = cx + r * std::cos(a), y = cy + r * std::sin(a);
+      if (i == 0)
+        cairo_move_to(cr_, x, y);
+      else
+        cairo_line_to(cr_, x, y);
+    }
+    cairo_close_path(cr_);
+    cairo_fill(cr_);
+  }
+
+  // Path of an ellipse centred at (cx, cy).
+  void ellipsePath(double cx, double cy, double a, double b) {
+    cairo_save(cr_);
+    cairo_translate(cr_, cx, cy);
+    cairo_scale(cr_, a, b);
+    cairo_new_sub_path(cr_);
+    cairo_arc(cr_, 0, 0, 1, 0, 2 * kPi);
+    cairo_restore(cr_);
+  }
+
+  void roundedRectPath(double x, double y, double w, double h, double r) {
+    r = std::min({r, w / 2, h / 2});
+    cairo_new_sub_path(cr_);
+    cairo_arc(cr_, x + w - r, y + r, r, -kPi / 2, 0);
+    cairo_arc(cr_, x + w - r, y + h - r, r, 0, kPi / 2);
+    cairo_arc(cr_, x + r, y + h - r, r, kPi / 2, kPi);
+    cairo_arc(cr_, x + r, y + r, r, kPi, 3 * kPi / 2);
+    cairo_close_path(cr_);
+  }
+
+  cairo_t* cr() const { return cr_; }
+  const StampStyle& style() const { return style_; }
+
+ private:
+  const FontSet& fonts_;
+  const StampStyle& style_;
+  cairo_t* cr_;
+};
+
+// Ring widths (mm) of a seal border: the outer line, and an inner line for double borders.
+struct BorderMm {
+  double outer;
+  double gap;    // between the outer and the inner line
+  double inner;  // 0 when there is no inner line
+};
+
+BorderMm borderMm(Border b, double scale) {
+  switch (b) {
+    case Border::Single: return {1.2 * scale, 0, 0};
+    case Border::Double: return {1.1 * scale, 0.6 * scale, 0.35 * scale};
+    case Border::Thick: return {1.8 * scale, 0, 0};
+    case Border::Thin: return {0.6 * scale, 0, 0};
+    case Border::None: return {0, 0, 0};
+  }
+  return {1.2 * scale, 0, 0};
+}
+
+// Arc-length table of an ellipse point p(t) = (a sin t, -b cos t), t in [-pi, pi]
+// (t = 0 at the top, growing clockwise), for placing glyphs evenly along ovals.
+class EllipseArc {
+ public:
+  EllipseArc(double a, double b) : a_(a), b_(b) {
+    len_.resize(kSteps + 1);
+    len_[0] = 0;
+    for (int i = 1; i <= kSteps; ++i) {
+      double t0 = param(i - 1), t1 = param(i);
+      double dx = a_ * (std::sin(t1) - std::sin(t0)), dy = b_ * (std::cos(t1) - std::cos(t0));
+      len_[i] = len_[i - 1] + std::hypot(dx, dy);
+    }
+  }
+  // Signed arc length from the top (t = 0) to t.
+  double lengthAt(double t) const {
+    double idx = (t + kPi) / (2 * kPi) * kSteps;
+    int i = std::clamp(static_cast<int>(idx), 0, kSteps - 1);
+    double f = idx - i;
+    return len_[i] + f * (len_[i + 1] - len_[i]) - len_[kSteps / 2];
+  }
+  // Parameter t at signed arc length s from the top.
+  double paramAt(double s) const {
+    double target = s + len_[kSteps / 2];
+    auto it = std::lower_bound(len_.begin(), len_.end(), target);
+    int i = std::clamp(static_cast<int>(it - len_.begin()), 1, kSteps);
+    double f = (target - len_[i - 1]) / std::max(1e-9, len_[i] - len_[i - 1]);
+    return param(i - 1) + f * (param(i) - param(i - 1));
+  }
+  double a() const { return a_; }
+  double b() const { return b_; }
+  // Direction of travel (clockwise) at t, radians.
+  double tangentAngle(double t) const { return std::atan2(b_ * std::sin(t), a_ * std::cos(t)); }
+
+ private:
+  static constexpr int kSteps = 1440;
+  static double param(int i) { return -kPi + 2 * kPi * i / kSteps; }
+  double a_, b_;
+  std::vector<double> len_;
+};
+
+// Places glyphs of height h along the upper arc of the text ellipse, centred at the top,
+// spread over at most maxSpanDeg of the parameter range; narrows and then shrinks glyphs
+// that would not fit.
+void arcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB, double h,
+             double maxSpanDeg) {
+  const size_t n = text.size();
+  if (n == 0) return;
+  double width = h;  // CJK glyphs are square
+  double a = outerA - h / 2, b = outerB - h / 2;
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    EllipseArc arc(a, b);
+    double maxSpan = arc.lengthAt(maxSpanDeg / 2 * kDeg) * 2;
+    double natural = width * 1.12;
+    double pitch = std::min(maxSpan / n, natural * 1.6);
+    double glyphW = std::min(width, pitch / 1.08);
+    if (glyphW < 0.5 * h && attempt < 11) {
+      // Narrowed to half width and still too long: shrink the text, which moves it outward.
+      double shrink = std::max(0.7, glyphW / (0.5 * h));
+      double newH = h * shrink;
+      a += (h - newH) / 2;
+      b += (h - newH) / 2;
+      h = newH;
+      width = h;
+      continue;
+    }
+    double span = pitch * n;
+    for (size_t i = 0; i < n; ++i) {
+      double s = -span / 2 + (i + 0.5) * pitch;
+      double t = arc.paramAt(s);
+      double x = cx + a * std::sin(t), y = cy - b * std::cos(t);
+      p.drawChar(text[i], {x, y, glyphW, h, arc.tangentAngle(t), Fit::Em});
+    }
+    return;
+  }
+}
+
+// Places small glyphs along the bottom of the ellipse, reading left to right, tops towards
+// the centre (the registration code of company seals).
+void bottomArcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB,
+                   double h, double widthRatio) {
+  const size_t n = text.size();
+  double a = outerA - h / 2, b = outerB - h / 2;
+  EllipseArc arc(a, b);
+  double pitch = h * widthRatio * 1.08;
+  double half = arc.lengthAt(kPi) ;  // length from the top to the bottom
+  double span = pitch * n;
+  for (size_t i = 0; i < n; ++i) {
+    // Arc lengths past the bottom point are negative lengths on the left half.
+    double s = half + span / 2 - (i + 0.5) * pitch;
+    double t = s <= half ? arc.paramAt(s) : arc.paramAt(s - 2 * half);
+    double x = cx + a * std::sin(t), y = cy - b * std::cos(t);
+    p.drawChar(text[i], {x, y, h * widthRatio, h, arc.tangentAngle(t) + kPi, Fit::Em});
+  }
+}
+
+// Lays characters out in a grid: vertical columns read right to left (traditional seals), or
+// horizontal rows read left to right. counts[i] is the number of characters in line i.
+void gridText(Painter& p, std::u32string_view text, double x, double y, double w, double h,
+              const std::vector<int>& counts, bool columns, double pad) {
+  size_t k = 0;
+  const int lines = static_cast<int>(counts.size());
+  for (int line = 0; line < lines; ++line) {
+    int m = counts[line];
+    for (int j = 0; j < m && k < text.size(); ++j, ++k) {
+      double cw, ch, ccx, ccy;
+      if (columns) {
+        cw = w / lines;
+        ch = h / m;
+        ccx = x + w - (line + 0.5) * cw;
+        ccy = y + (j + 0.5) * ch;
+      } else {
+        cw = w / m;
+        ch = h / lines;
+        ccx = x + (j + 0.5) * cw;
+        ccy = y + (line + 0.5) * ch;
+      }
+      p.drawChar(text[k], {ccx, ccy, cw * (1 - 2 * pad), ch * (1 - 2 * pad), 0, Fit::Stretch});
+    }
+  }
+}
+
+// Splits n characters into `lines` lines; the first lines take the smaller share, so a
+// three-character name gives the surname a column of its own.
+std::vector<int> splitLines(int n, int lines) {
+  std::vector<int> counts(lines, n / lines);
+  int extra = n % lines;
+  for (int i = lines - extra; i < lines; ++i) counts[i]++;
+  counts.erase(std::remove(counts.begin(), counts.end(), 0), counts.end());
+  return counts;
+}
+
+// Square grid for personal seals: 2 → 2 columns, 3-4 → 2, 5-6 → 3, 7-9 → 3, more → 4.
+std::vector<int> squareColumns(int n) {
+  int cols = n <= 2 ? n : n <= 4 ? 2 : n <= 9 ? 3 : 4;
+  return splitLines(n, cols);
+}
+
+void drawEllipseSeal(Painter& p, std::u32string_view text, const std::u32string& horizontal) {
+  cairo_t* cr = p.cr();
+  const StampStyle& st = p.style();
+  ShapeMm mm = shapeMm(st.shape);
+  const double cx = mm.w / 2, cy = mm.h / 2, A = mm.w / 2, B = mm.h / 2;
+  const double scale = B / 21.0;  // proportions of the 42 mm norm, scaled to the shorter axis
+  BorderMm bd = borderMm(st.border, std::max(scale, 0.8));
+
+  double edgeA, edgeB;  // inner edge of the border
+  if (p.yin()) {
+    p.inkMode();
+    p.ellipsePath(cx, cy, A, B);
+    cairo_fill(cr);
+    p.markMode();
+    if (bd.inner > 0) {
+      double r = bd.outer + bd.gap + bd.inner / 2;
+      p.ellipsePath(cx, cy, A - r, B - r);
+      cairo_set_line_width(cr, bd.inner);
+      cairo_stroke(cr);
+    }
+    edgeA = A - bd.outer - bd.gap - bd.inner;
+    edgeB = B - bd.outer - bd.gap - bd.inner;
+    if (bd.outer == 0) edgeA -= 1.0, edgeB -= 1.0;
+  } else {
+    p.inkMode();
+    if (bd.outer > 0) {
+      p.ellipsePath(cx, cy, A - bd.outer / 2, B - bd.outer / 2);
+      cairo_set_line_width(cr, bd.outer);
+      cairo_stroke(cr);
+    }
+    if (bd.inner > 0) {
+      double r = bd.outer + bd.gap + bd.inner / 2;
+      p.ellipsePath(cx, cy, A - r, B - r);
+      cairo_set_line_width(cr, bd.inner);
+      cairo_stroke(cr);
+    }
+    edgeA = A - bd.outer - bd.gap - bd.inner;
+    edgeB = B - bd.outer - bd.gap - bd.inner;
+    if (bd.outer == 0) edgeA -= 0.3, edgeB -= 0.3;
+  }
+  p.markMode();
+
+  const bool centreGrid = st.emblem == Emblem::None && st.bottom == Bottom::None && st.maxChars <= 4;
+  if (centreGrid) {
+    // Small round personal seal: the name fills the middle.
+    double side = std::min(edgeA, edgeB) * 2 * 0.66;
+    double gw = st.shape == Shape::Oval ? side * edgeA / edgeB * 0.85 : side;
+    gridText(p, text, cx - gw / 2, cy - side / 2, gw, side, squareColumns(static_cast<int>(text.size())), true, 0.04);
+    return;
+  }
+
+  // Name along the arc: 6.75 mm glyphs 0.9 mm inside the border on the 42 mm seal.
+  const double gap = 0.9 * scale;
+  const double glyphH = 6.6 * scale;
+  const double span = st.bottom == Bottom::None ? 262 : st.bottom == Bottom::Code ? 250 : 240;
+  arcText(p, text, cx, cy, edgeA - gap, edgeB - gap, glyphH, span);
+
+  double starR = st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0;
+  if (st.emblem == Emblem::Star) {
+    // Centred, or lifted a little when a horizontal line shares the middle.
+    double sy = horizontal.empty() ? cy : cy - starR * 0.12;
+    p.star(cx, sy, starR);
+  }
+  if (!horizontal.empty()) {
+    // The line sits under the star, inside the circle that the arc text leaves free.
+    double hh = 4.6 * scale;
+    double ly = st.emblem == Emblem::Star ? cy + starR * 0.8 + 1.2 * scale + hh / 2 : cy;
+    // Below the ends of the arc text the whole inner width is free; keep clear of the ring.
+    double dy = (ly + hh / 2 - cy) / edgeB;
+    double half = std::min(std::sqrt(std::max(0.0, 1 - dy * dy)) * edgeA - 2.0 * scale, 0.55 * edgeA);
+    int m = static_cast<int>(horizontal.size());
+    double cw = std::min(hh * 1.05, 2 * half / m);
+    double total = cw * m;
+    for (int i = 0; i < m; ++i)
+      p.drawChar(horizontal[i], {cx - total / 2 + (i + 0.5) * cw, ly, cw * 0.92, hh, 0, Fit::Em});
+  }
+  if (st.bottom == Bottom::Code) {
+    bottomArcText(p, bottomCode(text), cx, cy, edgeA - 0.5 * scale, edgeB - 0.5 * scale, 2.7 * scale, 0.62);
+  }
+}
+
+void drawFrameSeal(Painter& p, std::u32string_view text) {
+  cairo_t* cr = p.cr();
+  const StampStyle& st = p.style();
+  ShapeMm mm = shapeMm(st.shape);
+  const double scale = std::min(mm.w, mm.h) / 20.0;
+  BorderMm bd = borderMm(st.border, scale * 0.8);
+  const double corner = 0.8 * scale;
+
+  double inset;
+  if (p.yin()) {
+    p.inkMode();
+    p.roundedRectPath(0, 0, mm.w, mm.h, corner);
+    cairo_fill(cr);
+    p.markMode();
+    if (bd.inner > 0) {
+      double r = bd.outer + bd.gap + bd.inner / 2;
+      p.roundedRectPath(r, r, mm.w - 2 * r, mm.h - 2 * r, corner * 0.6);
+      cairo_set_line_width(cr, bd.inner);
+      cairo_stroke(cr);
+    }
+    inset = std::max(1.1 * scale, bd.outer + bd.gap + bd.inner) + 0.6 * scale;
+  } else {
+    p.inkMode();
+    if (bd.outer > 0) {
+      p.roundedRectPath(bd.outer / 2, bd.outer / 2, mm.w - bd.outer, mm.h - bd.outer, corner);
+      cairo_set_line_width(cr, bd.outer);
+      cairo_stroke(cr);
+    }
+    if (bd.inner > 0) {
+      double r = bd.outer + bd.gap + bd.inner / 2;
+      p.roundedRectPath(r, r, mm.w - 2 * r, mm.h - 2 * r, corner * 0.6);
+      cairo_set_line_width(cr, bd.inner);
+      cairo_stroke(cr);
+    }
+    inset = bd.outer + bd.gap + bd.inner + 0.7 * scale;
+  }
+  p.markMode();
+  const int n = static_cast<int>(text.size());
+  const double x = inset, y = inset, w = mm.w - 2 * inset, h = mm.h - 2 * inset;
+  switch (st.shape) {
+    case Shape::Square:
+      gridText(p, text, x, y, w, h, squareColumns(n), true, 0.03);
+      break;
+    case Shape::Long:
+      gridText(p, text, x, y, w, h, splitLines(n, n <= 5 ? 1 : n <= 10 ? 2 : 3), true, 0.04);
+      break;
+    default: {  // Rect: one row, or two for longer texts
+      int rows = n <= 5 ? 1 : n <= 12 ? 2 : 3;
+      std::vector<int> counts = splitLines(n, rows);
+      std::reverse(counts.begin(), counts.end());  // the fuller line first
+      gridText(p, text, x, y, w, h, counts, false, 0.05);
+      break;
+    }
+  }
+}
+
+// Scalloped circle: a core disc with `bumps` discs around it; `shrink` erodes every disc,
+// which, cut from the full outline, leaves the cloud's contour line.
+void cloudPath(cairo_t* cr, double cx, double cy, double r, double shrink, double phase) {
+  const int bumps = 9;
+  const double core = r * 0.80;
+  const double bump = core * std::sin(kPi / bumps) * 1.32;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, cx, cy, core - shrink, 0, 2 * kPi);
+  for (int i = 0; i < bumps; ++i) {
+    double a = phase + 2 * kPi * i / bumps;
+    double bx = cx + (r - bump) * std::cos(a), by = cy + (r - bump) * std::sin(a);
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, bx, by, bump - shrink, 0, 2 * kPi);
+  }
+}
+
+void drawCloudSeal(Painter& p, std::u32string_view text) {
+  cairo_t* cr = p.cr();
+  ShapeMm mm = shapeMm(Shape::Cloud);
+  const double r = mm.h / 2;
+  const double c1 = r, c2 = mm.w - r, cy = mm.h / 2;
+  const double line = 0.9;
+  // Union of both clouds: non-zero filling of all discs drawn clockwise.
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+  p.inkMode();
+  cloudPath(cr, c1, cy, r, 0, -kPi / 2);
+  cloudPath(cr, c2, cy, r, 0, kPi / 2);
+  cairo_fill(cr);
+  if (!p.yin()) {
+    p.cutMode();
+    cloudPath(cr, c1, cy, r, line, -kPi / 2);
+    cloudPath(cr, c2, cy, r, line, kPi / 2);
+    cairo_fill(cr);
+  }
+  p.markMode();
+  const double box = r * 1.12;
+  // Read right to left, like the columns of a traditional seal.
+  if (text.size() >= 1) p.drawChar(text[0], {c2, cy, box, box, 0, Fit::Stretch});
+  if (text.size() >= 2) p.drawChar(text[1], {c1, cy, box, box, 0, Fit::Stretch});
+}
+
+// Weathered look: speckles and worn patches where the ink did not take, and uneven density.
+void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed) {
+  Rng rng{seed | 1};
+  cairo_set_operator(cr, CAIRO_OPERATOR_DEST_OUT);
+  const int speckles = static_cast<int>(mm.w * mm.h * 0.12);
+  for (int i = 0; i < speckles; ++i) {
+    double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
+    double r = rng.uniform(0.05, 0.22);
+    cairo_set_source_rgba(cr, 0, 0, 0, rng.uniform(0.4, 0.9));
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, x, y, r, 0, 2 * kPi);
+    cairo_fill(cr);
+  }
+  // Broken edges: bites out of the outline, as on an old, worn seal.
+  const int bites = 6 + static_cast<int>(rng.next() % 6);
+  for (int i = 0; i < bites; ++i) {
+    bool vertical = rng.next() % 2;
+    double along = rng.uniform(0, vertical ? mm.h : mm.w);
+    double side = (rng.next() % 2) ? 0 : (vertical ? mm.w : mm.h);
+    double x = vertical ? side : along, y = vertical ? along : side;
+    if (elliptic) {
+      double a = rng.uniform(0, 2 * kPi);
+      x = mm.w / 2 * (1 + std::cos(a));
+      y = mm.h / 2 * (1 + std::sin(a));
+    }
+    // A ragged bite: a few overlapping small chips rather than one round hole.
+    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+    const int chips = 3 + static_cast<int>(rng.next() % 4);
+    for (int k = 0; k < chips; ++k) {
+      double r = rng.uniform(0.15, 0.6);
+      cairo_new_sub_path(cr);
+      cairo_arc(cr, x + rng.uniform(-0.8, 0.8), y + rng.uniform(-0.8, 0.8), r, 0, 2 * kPi);
+    }
+    cairo_fill(cr);
+  }
+  const int patches = 4 + static_cast<int>(rng.next() % 4);
+  for (int i = 0; i < patches; ++i) {
+    double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
+    double r = rng.uniform(1.0, 3.0);
+    cairo_pattern_t* g = cairo_pattern_create_radial(x, y, 0, x, y, r);
+    cairo_pattern_add_color_stop_rgba(g, 0, 0, 0, 0, rng.uniform(0.3, 0.6));
+    cairo_pattern_add_color_stop_rgba(g, 1, 0, 0, 0, 0);
+    cairo_set_source(cr, g);
+    cairo_arc(cr, x, y, r, 0, 2 * kPi);
+    cairo_fill(cr);
+    cairo_pattern_destroy(g);
+  }
+  cairo_surface_flush(cairo_get_target(cr));
+  // Uneven ink: value noise at about 0.4 mm, multiplied into the coverage.
+  const double cell = std::max(2.0, 0.4 * pxPerMm);
+  const int gw = static_cast<int>(raster.width / cell) + 2, gh = static_cast<int>(raster.height / cell) + 2;
+  std::vector<float> grid(static_cast<size_t>(gw) * gh);
+  for (float& v : grid) v = static_cast<float>(rng.uniform(0.8, 1.0));
+  for (int y = 0; y < raster.height; ++y) {
+    double gy = y / cell;
+    int iy = static_cast<int>(gy);
+    double fy = gy - iy;
+    uint8_t* row = raster.alpha.data() + static_cast<size_t>(y) * raster.stride;
+    for (int x = 0; x < raster.width; ++x) {
+      if (!row[x]) continue;
+      double gx = x / cell;
+      int ix = static_cast<int>(gx);
+      double fx = gx - ix;
+      const float* g0 = &grid[static_cast<size_t>(iy) * gw + ix];
+      const float* g1 = g0 + gw;
+      double v = (g0[0] * (1 - fx) + g0[1] * fx) * (1 - fy) + (g1[0] * (1 - fx) + g1[1] * fx) * fy;
+      row[x] = static_cast<uint8_t>(row[x] * v + 0.5);
+    }
+  }
+  cairo_surface_mark_dirty(cairo_get_target(cr));
+}
+
+}  // namespace
+
+std::u32string bottomCode(std::u32string_view text) {
+  uint64_t h = fnv1a(text, 0x9E3779B97F4A7C15ull);
+  std::u32string code(13, U'0');
+  for (int i = 12; i >= 0; --i) {
+    code[i] = U'0' + static_cast<char32_t>(h % 10);
+    h /= 10;
+  }
+  return code;
+}
+
+NaturalSize stampPixelSize(const StampStyle& style, int longSide) {
+  NaturalSize nat = naturalSize(style.shape);
+  if (longSide <= 0) return nat;
+  ShapeMm mm = shapeMm(style.shape);
+  double ratio = mm.w / mm.h;
+  if (ratio >= 1) return {longSide, std::max(1, static_cast<int>(std::lround(longSide / ratio)))};
+  return {std::max(1, static_cast<int>(std::lround(longSide * ratio))), longSide};
+}
+
+Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide) {
+  NaturalSize px = stampPixelSize(style, longSide);
+  Raster raster;
+  raster.width = px.width;
+  raster.height = px.height;
+  raster.stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, px.width);
+  raster.alpha.assign(static_cast<size_t>(raster.stride) * px.height, 0);
+  SurfacePtr surface(cairo_image_surface_create_for_data(raster.alpha.data(), CAIRO_FORMAT_A8, px.width, px.height,
+                                                         raster.stride));
+  ContextPtr cr(cairo_create(surface.get()));
+  FontOptionsPtr options(cairo_font_options_create());
+  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+  cairo_set_font_options(cr.get(), options.get());
+
+  ShapeMm mm = shapeMm(style.shape);
+  const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
+  cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
+  cairo_scale(cr.get(), pxPerMm, pxPerMm);
+  cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
+
+  Painter painter(fonts, style, cr.get());
+  // Kai strokes are thin next to carved or printed seal text; give them body.
+  if (style.script == Script::Kai || (style.script == Script::Zhuan && !fonts.hasOwnFace(Script::Zhuan)))
+    painter.emboldenMm = 0.12 * std::min(mm.w, mm.h) / 20.0;
+
+  std::u32string body(text);
+  std::u32string horizontal;
+  if (style.bottom == Bottom::Text && (style.shape == Shape::Round || style.shape == Shape::Oval)) {
+    // "Name|line" puts the part after the bar on the horizontal line under the star;
+    // otherwise the line is the template's own (合同专用章 on a contract seal).
+    size_t bar = body.find(U'|');
+    if (bar != std::u32string::npos) {
+      horizontal = body.substr(bar + 1);
+      body = body.substr(0, bar);
+    } else {
+      horizontal = style.bottomLine.empty() ? U"专用章" : style.bottomLine;
+    }
+  }
+
+  switch (style.shape) {
+    case Shape::Round:
+    case Shape::Oval: drawEllipseSeal(painter, body, horizontal); break;
+    case Shape::Square:
+    case Shape::Rect:
+    case Shape::Long: drawFrameSeal(painter, body); break;
+    case Shape::Cloud: drawCloudSeal(painter, body); break;
+  }
+  cairo_surface_flush(surface.get());
+  if (style.aged) {
+    cairo_identity_matrix(cr.get());
+    cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
+    cairo_scale(cr.get(), pxPerMm, pxPerMm);
+    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, fnv1a(text, style.color * 31 + static_cast<int>(style.shape)));
+  }
+  cairo_surface_flush(surface.get());
+  return raster;
+}
+
+}  // namespace tambrel

@@ -1,0 +1,38 @@
+// Stamp rendering: draws one template's shape and text into a one-channel coverage raster.
+//
+// A stamp is one colour, so the renderer draws only coverage (cairo A8) and leaves colour to
+// the encoder: a palette PNG whose 256 entries are the stamp colour at 256 opacities maps the
+// coverage bytes straight to palette indexes, which is several times faster to encode than
+// RGBA. Drawing works in millimetres of a real seal (a 42 mm round company seal, a 20 mm
+// personal seal...) so the proportions follow the usual norms at every pixel size.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "fonts.h"
+#include "style.h"
+
+namespace tambrel {
+
+struct Raster {
+  int width = 0;
+  int height = 0;
+  int stride = 0;              // bytes per row (cairo's A8 stride, a multiple of 4)
+  std::vector<uint8_t> alpha;  // coverage 0..255 of the stamp colour
+  uint8_t at(int x, int y) const { return alpha[static_cast<size_t>(y) * stride + x]; }
+};
+
+// Pixel size of a stamp whose longer side is longSide (0: the template's natural size).
+NaturalSize stampPixelSize(const StampStyle& style, int longSide);
+
+// Renders text (already validated: 1..maxChars characters, no control characters) with the
+// style at the given longer side. Deterministic: the same input gives the same pixels, which
+// is what lets every instance of the service answer a picture path on its own.
+Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide);
+
+// Thirteen-digit code printed along the bottom of round and oval seals, derived from the text.
+std::u32string bottomCode(std::u32string_view text);
+
+}  // namespace tambrel

@@ -1,0 +1,214 @@
+// Request handling without the network: parameter rules, the bad-input table, picture paths,
+// thumbnails and caching.
+#include <gtest/gtest.h>
+
+#include "stamp_service.h"
+#include "test_support.h"
+#include "text.h"
+
+namespace tambrel {
+namespace {
+
+using testing_support::fonts;
+
+TEST(SignSize, Rules) {
+  struct Case {
+    const char* raw;
+    int size;
+  } cases[] = {
+      {"0", 0},       {"", 0},        {"abc", 0},     {"3.5", 0},    {"300", 300},    {"64", 64},
+      {"63", 64},     {"1", 64},      {"-5", 64},     {"2048", 2048}, {"2049", 2048},
+      {"99999999999999999999", 2048}, {"%33%30%30", 300}, {" 500 ", 500},
+  };
+  for (const Case& c : cases) EXPECT_EQ(normaliseSignSize(c.raw), c.size) << "signsize=" << c.raw;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  ServiceTest() : service_(Catalog::builtIn(), fonts(), options()) {}
+  static ServiceOptions options() {
+    ServiceOptions o;
+    o.pairKey = "TambrelSealKey2026";
+    o.replyKey = "ReplyKeyForTests-2026";
+    o.cacheBytes = 8u << 20;
+    return o;
+  }
+  static std::string picturePath(const Response& r) {
+    const std::string& body = *r.body;
+    size_t a = body.find("<outputimg>.");
+    size_t b = body.find("</outputimg>");
+    if (a == std::string::npos || b == std::string::npos) return {};
+    return body.substr(a + 12, b - a - 12);
+  }
+  StampService service_;
+};
+
+TEST_F(ServiceTest, GenerationRepliesWithSelfDescribingAsciiPath) {
+  struct Case {
+    std::string query;
+    std::string path;
+  } cases[] = {
+      {"text=%E5%BC%A0%E4%B8%89&id=368&signsize=0&rnd=0.3", "/stamp/368/0/%E5%BC%A0%E4%B8%89.png"},
+      {"text=\xE5\xBC\xA0\xE4\xB8\x89&id=368&signsize=0&rnd=1", "/stamp/368/0/%E5%BC%A0%E4%B8%89.png"},  // raw UTF-8
+      {"text=\xD5\xC5\xC8\xFD&id=368&signsize=&rnd=0.1", "/stamp/368/0/%E5%BC%A0%E4%B8%89.png"},        // raw GBK
+      {"text=%D5%C5%C8%FD&id=368&signsize=abc&rnd=0.5", "/stamp/368/0/%E5%BC%A0%E4%B8%89.png"},         // escaped GBK
+      {"text=Tambrel&id=369&signsize=0&rnd=0.3", "/stamp/369/0/Tambrel.png"},
+      {"text=AB&id=368&signsize=300&rnd=0.2", "/stamp/368/300/AB.png"},
+      {"text=AB&id=368&signsize=99999999999&rnd=0.2", "/stamp/368/2048/AB.png"},
+      {"text=AB&id=368&signsize=-5&rnd=0.2", "/stamp/368/64/AB.png"},
+      {"text=%20%20AB%E3%80%80&id=368", "/stamp/368/0/AB.png"},  // spaces trimmed, no signsize
+      {"text=A&B&id=368&signsize=0&rnd=0.4", "/stamp/368/0/A%26B.png"},  // unencoded '&' in the text
+      {"id=368&signsize=0&text=AB&rnd=0.4", "/stamp/368/0/AB.png"},      // any order
+  };
+  for (const Case& c : cases) {
+    Response r = service_.handle("GET", "/aosbegin.php?" + c.query);
+    EXPECT_EQ(r.status, 200) << c.query << "\n" << *r.body;
+    EXPECT_EQ(picturePath(r), c.path) << c.query;
+  }
+}
+
+TEST_F(ServiceTest, BadInputIsRejectedWithoutPicturePath) {
+  std::string longText(10000, 'A');
+  std::string rawLongText;
+  for (int i = 0; i < 1000; ++i) rawLongText += "\xE5\xAD\x97";
+  struct Case {
+    std::string target;
+    int status;
+  } cases[] = {
+      {"/aosbegin.php?id=368&signsize=0&rnd=0.1", 400},                       // missing text
+      {"/aosbegin.php?text=AB&signsize=0&rnd=0.1", 400},                      // missing id
+      {"/aosbegin.php", 400},                                                 // nothing
+      {"/aosbegin.php?text=AB&text=CD&id=368", 400},                          // repeated text
+      {"/aosbegin.php?text=AB&id=368&id=369", 400},                           // repeated id
+      {"/aosbegin.php?text=AB&id=368&signsize=1&signsize=2", 400},            // repeated size
+      {"/aosbegin.php?text=AB&id=368&rnd=1&rnd=2", 400},                      // repeated rnd
+      {"/aosbegin.php?text=A&id=368", 400},                                   // one character
+      {"/aosbegin.php?text=%20A%20&id=368", 400},                             // one after trimming
+      {"/aosbegin.php?text=ABCDE&id=368", 400},                               // more than the template holds
+      {"/aosbegin.php?text=" + longText + "&id=369", 414},                    // 10,000 characters
+      {"/aosbegin.php?text=" + rawLongText + "&id=369", 400},                 // 1,000 under the limit
+      {"/aosbegin.php?text=%FF%FE%FD&id=368", 400},                           // neither UTF-8 nor GBK
+      {"/aosbegin.php?text=A%00B&id=368", 400},                               // NUL byte
+      {"/aosbegin.php?text=A%0AB&id=368", 400},                               // line feed
+      {"/aosbegin.php?text=A%C2%85B&id=368", 400},                            // C1 control
+      {"/aosbegin.php?text=AB&id=999", 400},                                  // unknown id
+      {"/aosbegin.php?text=AB&id=360", 400},                                  // a gap in the ids
+      {"/aosbegin.php?text=AB&id=abc", 400},                                  // not a number
+      {"/aosbegin.php?text=AB&id=-368", 400},
+      {"/aosbegin.php?text=AB&id=", 400},
+  };
+  for (const Case& c : cases) {
+    Response r = service_.handle("GET", c.target);
+    EXPECT_EQ(r.status, c.status) << c.target.substr(0, 120);
+    EXPECT_EQ(r.body->find("<outputimg>"), std::string::npos) << c.target.substr(0, 120);
+    if (c.status == 400) {
+      EXPECT_NE(r.body->find("<error>"), std::string::npos) << c.target.substr(0, 120);
+    }
+  }
+}
+
+TEST_F(ServiceTest, PathsAndMethods) {
+  struct Case {
+    std::string method;
+    std::string target;
+    int status;
+  } cases[] = {
+      {"GET", "/", 200},
+      {"GET", "/download", 200},
+      {"GET", "/healthz", 200},
+      {"HEAD", "/healthz", 200},
+      {"GET", "/nothing", 404},
+      {"POST", "/aosbegin.php?text=AB&id=368", 405},
+      {"DELETE", "/", 405},
+      {"GET", "/maker/thumbnails/../../etc/passwd", 400},
+      {"GET", "/maker/thumbnails/%2e%2e/%2e%2e/etc/passwd", 400},
+      {"GET", "/maker/thumbnails/%2E%2E%2Fstyles.txt", 400},
+      {"GET", "/stamp/368/0/..%2F..%2Fx.png", 400},
+      {"GET", "/maker/thumbnails/nothing.png", 404},
+      {"GET", "/maker/thumbnails/", 404},
+      {"GET", "/maker/thumbnails/C_1350448345617.bmp", 404},
+      {"GET", "/aosbegin.php?text=AB&id=368&x=" + std::string(5000, 'a'), 414},
+      {"GET", "relative", 400},
+      {"GET", "/stamp/368/0/AB.png", 200},
+      {"GET", "/stamp/368/300/AB.png", 200},
+      {"GET", "/stamp/368/5/AB.png", 404},       // sizes this service never hands out
+      {"GET", "/stamp/368/9999/AB.png", 404},
+      {"GET", "/stamp/368/-1/AB.png", 404},
+      {"GET", "/stamp/368/+300/AB.png", 404},
+      {"GET", "/stamp/999/0/AB.png", 404},
+      {"GET", "/stamp/368/0/AB.gif", 404},
+      {"GET", "/stamp/368/0/x/AB.png", 404},
+      {"GET", "/stamp/368/0/A.png", 400},
+      {"GET", "/stamp/368/0/A%00B.png", 400},
+  };
+  for (const Case& c : cases) {
+    Response r = service_.handle(c.method, c.target);
+    EXPECT_EQ(r.status, c.status) << c.method << " " << c.target.substr(0, 100);
+  }
+}
+
+TEST_F(ServiceTest, StampPictureIsCachedImmutablePng) {
+  Response gen = service_.handle("GET", "/aosbegin.php?text=%E5%BC%A0%E4%B8%89&id=365&signsize=400&rnd=0.1");
+  ASSERT_EQ(gen.status, 200);
+  const std::string path = picturePath(gen);
+  size_t entries = service_.cache().entries();
+  EXPECT_GE(entries, 1u);
+  Response pic = service_.handle("GET", path);
+  ASSERT_EQ(pic.status, 200);
+  EXPECT_EQ(pic.contentType, "image/png");
+  ASSERT_GT(pic.body->size(), 8u);
+  EXPECT_EQ(pic.body->substr(0, 8), "\x89PNG\r\n\x1a\n");
+  bool immutable = false;
+  for (auto& [k, v] : pic.headers)
+    if (k == "Cache-Control") immutable = v == "public, max-age=31536000, immutable";
+  EXPECT_TRUE(immutable);
+  EXPECT_EQ(service_.cache().entries(), entries) << "the fetch after generation must be a cache hit";
+  // A fresh instance (no shared state) renders the same path to the same bytes.
+  StampService other(Catalog::builtIn(), fonts(), options());
+  Response again = other.handle("GET", path);
+  ASSERT_EQ(again.status, 200);
+  EXPECT_EQ(*again.body, *pic.body);
+}
+
+TEST_F(ServiceTest, EveryThumbnailRendersInItsFormatWithinPreviewSize) {
+  for (const Template& t : Catalog::builtIn().all()) {
+    Response r = service_.handle("GET", "/maker/thumbnails/" + t.thumbnail);
+    ASSERT_EQ(r.status, 200) << t.thumbnail;
+    const std::string& b = *r.body;
+    int w = 0, h = 0;
+    if (t.thumbnail.ends_with(".png")) {
+      ASSERT_EQ(b.substr(1, 3), "PNG") << t.thumbnail;
+      w = (static_cast<unsigned char>(b[18]) << 8) | static_cast<unsigned char>(b[19]);
+      h = (static_cast<unsigned char>(b[22]) << 8) | static_cast<unsigned char>(b[23]);
+    } else if (t.thumbnail.ends_with(".gif")) {
+      ASSERT_EQ(b.substr(0, 3), "GIF") << t.thumbnail;
+      w = static_cast<unsigned char>(b[6]) | (static_cast<unsigned char>(b[7]) << 8);
+      h = static_cast<unsigned char>(b[8]) | (static_cast<unsigned char>(b[9]) << 8);
+    } else {
+      ASSERT_EQ(b.substr(0, 2), "\xFF\xD8") << t.thumbnail;
+      w = h = 1;  // size checked through the renderer below
+    }
+    EXPECT_LE(w, kThumbnailMax) << t.thumbnail;
+    EXPECT_LE(h, kThumbnailMax) << t.thumbnail;
+    EXPECT_GT(w, 0) << t.thumbnail;
+  }
+}
+
+TEST_F(ServiceTest, CacheStaysWithinItsCapAndRendersAgainAfterEviction) {
+  ServiceOptions o = options();
+  o.cacheBytes = 200 * 1024;
+  StampService small(Catalog::builtIn(), fonts(), o);
+  Response first = small.handle("GET", "/stamp/369/600/%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0.png");
+  ASSERT_EQ(first.status, 200);
+  for (int size = 500; size < 1000; size += 20) {
+    Response r = small.handle("GET", "/stamp/369/" + std::to_string(size) + "/ABCD.png");
+    ASSERT_EQ(r.status, 200);
+    EXPECT_LE(small.cache().bytes(), o.cacheBytes);
+  }
+  Response again = small.handle("GET", "/stamp/369/600/%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0.png");
+  ASSERT_EQ(again.status, 200);
+  EXPECT_EQ(*again.body, *first.body);
+}
+
+}  // namespace
+}  // namespace tambrel
