@@ -1,0 +1,116 @@
+// Whole-file commands over the ANSI file functions.
+//
+// Writing never truncates the target in place: the new content is written to a temporary file
+// beside it and moved over it with MoveFileExA(MOVEFILE_REPLACE_EXISTING), which replaces the
+// directory entry in one step. A failure at any point (folder missing, disk full, target locked
+// or read-only) removes the temporary file and leaves the old content untouched, so a cache
+// file is never left half-written.
+#include "runtime/files.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/unique_handle.h"
+
+namespace tambrel {
+
+Text program_folder() {
+  // ANSI paths stop at MAX_PATH; a longer buffer costs nothing and keeps a truncated name
+  // from being cut at the wrong backslash.
+  char path[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return Text(EMPTY_TEXT);
+  char* slash = std::strrchr(path, '\\');
+  return Text(path, slash ? static_cast<size_t>(slash - path) : 0);
+}
+
+bool file_exists(const char* path) { return PathFileExistsA(path) != FALSE; }
+
+Bytes read_whole_file(const char* path) {
+  unique_file file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+  if (!file) return {};
+  LARGE_INTEGER size;
+  // A block's length is a 32-bit field: larger files cannot be held and read as null.
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return {};
+  const DWORD n = static_cast<DWORD>(size.QuadPart);
+  Bytes block = n ? Bytes::zeroed(n) : Bytes(&EMPTY_BYTES, 0);
+  DWORD done = 0;
+  while (done < n) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), block.data() + done, n - done, &got, nullptr) || got == 0) {
+      return {};  // a short read is a failed read, not a block with a zero tail
+    }
+    done += got;
+  }
+  return block;
+}
+
+namespace {
+
+// The folder part of a path, as GetTempFileNameA wants it ("." for a bare file name).
+std::string folder_of(const char* path) {
+  const char* cut = nullptr;
+  // Walk by characters: a GBK trail byte may equal '\\' (0x5C) and must not end the folder.
+  for (const char* p = path; *p;) {
+    if (*p == '\\' || *p == '/') cut = p;
+    p += (static_cast<unsigned char>(*p) & 0x80) && p[1] ? 2 : 1;
+  }
+  if (!cut) return ".";
+  if (cut == path) return std::string(path, 1);             // "\file": the drive's root
+  if (cut == path + 2 && path[1] == ':') return std::string(path, 3);  // "C:\file"
+  return std::string(path, static_cast<size_t>(cut - path));
+}
+
+bool write_blocks(HANDLE file, std::initializer_list<const BytesBlock*> blocks) {
+  for (const BytesBlock* b : blocks) {
+    if (!b || b->length <= 0) continue;
+    const unsigned char* data = b->data();
+    DWORD left = static_cast<DWORD>(b->length);
+    while (left) {
+      DWORD written = 0;
+      if (!WriteFile(file, data, left, &written, nullptr) || written == 0) return false;
+      data += written;
+      left -= written;
+    }
+  }
+  return FlushFileBuffers(file) != FALSE;
+}
+
+}  // namespace
+
+bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*> blocks) {
+  if (!path || !*path) return false;
+  // A read-only file or a folder is never replaced. (The system refuses both when the target
+  // is opened for writing; a rename over them is refused on Windows but not everywhere.)
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    return false;
+  }
+  const std::string folder = folder_of(path);
+  char temp[MAX_PATH];
+  // Creates the (empty) temporary file; fails in a missing folder, creating nothing.
+  if (!GetTempFileNameA(folder.c_str(), "tmb", 0, temp)) return false;
+
+  bool ok;
+  {
+    unique_file file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                 FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    ok = file && write_blocks(file.get(), blocks);
+  }
+  ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileA(temp);
+  return ok;
+}
+
+bool create_folder(const char* path) {
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  return CreateDirectoryA(path, &attributes) != FALSE;
+}
+
+}  // namespace tambrel

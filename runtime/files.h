@@ -1,0 +1,33 @@
+// Files and folders as whole units: the program folder, existence, reading and writing a whole
+// file, creating one folder level. Paths are GBK texts for the ANSI file functions. Failures
+// are results (null, 0), never messages.
+#pragma once
+
+#include <initializer_list>
+
+#include "runtime/values.h"
+
+namespace tambrel {
+
+// Folder of the program's own executable, without the trailing backslash; empty on failure.
+Text program_folder();
+
+bool file_exists(const char* path);
+
+// The whole file, or null when it cannot be opened or read; an empty file gives a block of
+// length 0.
+Bytes read_whole_file(const char* path);
+
+// Writes the blocks back to back as the new content of the file. The content goes to a
+// temporary file in the same folder first and replaces the target in one step, so a failed
+// write leaves the old file as it was (and removes the temporary file). A path in a missing
+// folder creates nothing and gives false.
+bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*> blocks);
+inline bool write_whole_file(const char* path, const BytesBlock* block) {
+  return write_whole_file(path, {block});
+}
+
+// One folder level; false when the parent is missing or the folder already exists.
+bool create_folder(const char* path);
+
+}  // namespace tambrel

@@ -1,0 +1,172 @@
+// Whole-file commands against the real file system, in a fresh folder under %TEMP% per test.
+// The replace tests hold the old file in ways that make the final step fail, and check that
+// the old content survives and no temporary file is left behind.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/files.h"
+#include "tests/runtime/temp_folder.h"
+
+using namespace tambrel;
+using tambrel::test::TempFolder;
+
+namespace {
+
+std::string contents(const Bytes& b) {
+  return b.get() ? std::string(reinterpret_cast<const char*>(b.data()), b.size()) : "<null>";
+}
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.data(), s.size()); }
+
+// Puts exactly `content` into the file, with the system's own calls.
+void put_file(const std::string& path, const std::string& content) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+TEST(ProgramFolder, IsTheFolderOfThisExecutableWithoutTrailingBackslash) {
+  Text folder = program_folder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.view().back(), '\\');
+  char own[MAX_PATH];
+  GetModuleFileNameA(nullptr, own, sizeof own);
+  const std::string own_path = own;
+  const std::string own_name = own_path.substr(own_path.rfind('\\') + 1);
+  EXPECT_TRUE(file_exists((std::string(folder.c_str()) + "\\" + own_name).c_str()));
+}
+
+TEST(FileExists, FilesAndFoldersExistMissingOnesDoNot) {
+  TempFolder dir;
+  put_file(dir.file("a.bin"), "x");
+  EXPECT_TRUE(file_exists(dir.file("a.bin").c_str()));
+  EXPECT_TRUE(file_exists(dir.path().c_str()));
+  EXPECT_FALSE(file_exists(dir.file("missing.bin").c_str()));
+  EXPECT_FALSE(file_exists(dir.file("no\\such\\x.bin").c_str()));
+}
+
+TEST(ReadWholeFile, MissingIsNullEmptyIsZeroLengthBlock) {
+  TempFolder dir;
+  EXPECT_EQ(read_whole_file(dir.file("missing.bin").c_str()).get(), nullptr);
+
+  put_file(dir.file("empty.bin"), "");
+  Bytes empty = read_whole_file(dir.file("empty.bin").c_str());
+  ASSERT_NE(empty.get(), nullptr) << "an existing empty file is a block of length 0";
+  EXPECT_EQ(empty.get()->one, 1);
+  EXPECT_EQ(empty.size(), 0u);
+
+  std::string binary("\x89PNG\r\n\x1a\n\0\0\x01", 11);
+  binary += std::string(100000, '\xA5');
+  put_file(dir.file("pic.png"), binary);
+  EXPECT_EQ(contents(read_whole_file(dir.file("pic.png").c_str())), binary);
+}
+
+TEST(ReadWholeFile, ReadsAFileAnotherHandleIsWriting) {
+  TempFolder dir;
+  const std::string path = dir.file("open.txt");
+  put_file(path, "shared");
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "shared");
+  CloseHandle(writer);
+}
+
+TEST(WriteWholeFile, WritesBlocksBackToBackAndReplacesLongerContent) {
+  TempFolder dir;
+  const std::string path = dir.file("out.bin");
+  put_file(path, std::string(5000, 'o'));  // longer than the new content: no old tail may stay
+  Bytes a = bytes_of("first,");
+  Bytes b = bytes_of(std::string("sec\0nd", 6));
+  EXPECT_TRUE(write_whole_file(path.c_str(), {a.block(), &EMPTY_BYTES, b.block()}));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), std::string("first,sec\0nd", 12));
+  EXPECT_EQ(dir.listing(), "out.bin") << "no temporary file left";
+
+  EXPECT_TRUE(write_whole_file(path.c_str(), &EMPTY_BYTES));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "");
+  EXPECT_TRUE(write_whole_file(dir.file("new.bin").c_str(), a.block()));
+  EXPECT_EQ(contents(read_whole_file(dir.file("new.bin").c_str())), "first,");
+}
+
+TEST(WriteWholeFile, MissingFolderGivesFalseAndCreatesNothing) {
+  TempFolder dir;
+  Bytes a = bytes_of("data");
+  EXPECT_FALSE(write_whole_file(dir.file("missing\\out.bin").c_str(), a.block()));
+  EXPECT_FALSE(file_exists(dir.file("missing").c_str()));
+  EXPECT_EQ(dir.listing(), "");
+  EXPECT_FALSE(write_whole_file("", a.block()));
+}
+
+// Each case holds the target so that replacing it must fail.
+struct HeldTarget {
+  const char* name;
+  // Makes the target unreplaceable; returns what to release afterwards (or null).
+  HANDLE (*hold)(const std::string& path);
+};
+
+HANDLE lock_without_sharing(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+HANDLE open_for_reading_without_delete_share(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+HANDLE make_read_only(const std::string& path) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  return nullptr;
+}
+
+TEST(WriteWholeFile, FailedReplaceLeavesTheOldFileAndNoTemporaryFile) {
+  const HeldTarget cases[] = {
+      {"locked without sharing", &lock_without_sharing},
+      {"open without delete sharing", &open_for_reading_without_delete_share},
+      {"read-only file", &make_read_only},
+  };
+  for (const HeldTarget& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder dir;
+    const std::string path = dir.file("cache.png");
+    put_file(path, "old picture");
+    HANDLE held = c.hold(path);
+    Bytes fresh = bytes_of("new picture, longer than the old one");
+    EXPECT_FALSE(write_whole_file(path.c_str(), fresh.block()));
+    if (held && held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(contents(read_whole_file(path.c_str())), "old picture");
+    EXPECT_EQ(dir.listing(), "cache.png") << "the temporary file is removed";
+  }
+}
+
+TEST(WriteWholeFile, TargetThatIsAFolderIsLeftAlone) {
+  TempFolder dir;
+  ASSERT_TRUE(create_folder(dir.file("sub").c_str()));
+  Bytes a = bytes_of("data");
+  EXPECT_FALSE(write_whole_file(dir.file("sub").c_str(), a.block()));
+  EXPECT_TRUE(GetFileAttributesA(dir.file("sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(dir.listing(), "sub");
+}
+
+TEST(CreateFolder, OneLevelOnly) {
+  TempFolder dir;
+  EXPECT_TRUE(create_folder(dir.file("tmp").c_str()));
+  EXPECT_TRUE(file_exists(dir.file("tmp").c_str()));
+  EXPECT_FALSE(create_folder(dir.file("tmp").c_str())) << "existing folder";
+  EXPECT_FALSE(create_folder(dir.file("a\\b").c_str())) << "missing parent";
+  EXPECT_FALSE(file_exists(dir.file("a").c_str()));
+}
+
+TEST(Files, GbkFileNamesRoundTrip) {
+  TempFolder dir;
+  const std::string path = dir.file("印章\\模板.png");
+  ASSERT_TRUE(create_folder(dir.file("印章").c_str()));
+  Bytes a = bytes_of("seal");
+  ASSERT_TRUE(write_whole_file(path.c_str(), a.block()));
+  EXPECT_TRUE(file_exists(path.c_str()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "seal");
+}
+
+}  // namespace
