@@ -1,0 +1,424 @@
+// Text and block commands and value conversions, as tables of cases. GBK characters used on
+// purpose: "乤" is 81 61 (its trail byte is 'a'), "丂" is 81 40 (trail '@'), "啊" is B0 A1 and
+// the full-width space is A1 A1, so a scan that does not step over double-byte characters
+// matches or cuts inside them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/datetime.h"
+#include "runtime/text.h"
+
+using namespace tambrel;
+
+namespace {
+
+constexpr const char* kNull = nullptr;  // expected: no text at all
+
+// Compares a result with an expectation where null means "the command gave null".
+void expect_text(const Text& got, const char* expected) {
+  if (!expected) {
+    EXPECT_EQ(got.get(), nullptr) << "got '" << got.c_str() << "'";
+  } else {
+    EXPECT_STREQ(got.c_str(), expected);
+  }
+}
+
+std::string hex(const Bytes& b) {
+  if (!b.get()) return "<null>";
+  std::string s;
+  char two[4];
+  for (size_t i = 0; i < b.size(); ++i) {
+    std::snprintf(two, sizeof two, "%02x", b.data()[i]);
+    s += two;
+  }
+  return s;
+}
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.data(), s.size()); }
+
+TEST(LeftAndMidText, Bounds) {
+  struct Case {
+    const char* text;
+    int64_t start;  // 0: left_text
+    int64_t n;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"abcdef", 0, 2, "ab"},   {"abcdef", 0, 6, "abcdef"}, {"abcdef", 0, 99, "abcdef"},
+      {"abcdef", 0, 0, kNull},  {"abcdef", 0, -1, kNull},   {"", 0, 2, kNull},
+      {"abcdef", 2, 3, "bcd"},  {"abcdef", 5, 10, "ef"},    {"abcdef", 6, 1, "f"},
+      {"abcdef", 7, 1, kNull},  {"abcdef", 0, 0, kNull},    {"abcdef", -1, 2, kNull},
+      {"abcdef", 2, 0, kNull},  {"abcdef", 2, -3, kNull},   {"", 1, 1, kNull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "'" << c.text << "' start " << c.start << " n " << c.n);
+    expect_text(c.start == 0 ? left_text(c.text, c.n) : mid_text(c.text, c.start, c.n), c.expected);
+  }
+  expect_text(mid_text("abcdef", 0, 2), kNull);  // start 0 in mid_text
+}
+
+TEST(UpperText, RaisesOnlyAsciiLetters) {
+  expect_text(upper_text("abc\x81\x61xyz啊Q1"), "ABC\x81\x61XYZ啊Q1");
+  expect_text(upper_text("\x81\x61"), "\x81\x61");
+  expect_text(upper_text(""), kNull);
+}
+
+TEST(FindText, Cases) {
+  struct Case {
+    const char* text;
+    const char* part;
+    std::optional<int64_t> start;
+    bool case_insensitive;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"abcabc", "c", {}, false, 3},
+      {"abcabc", "c", 4, false, 6},
+      {"abcabc", "c", 0, false, 3},
+      {"abcabc", "c", -5, false, 3},
+      {"abcabc", "abc", 4, false, 4},
+      {"abcabc", "abc", 5, false, -1},  // start beyond length - part length + 1
+      {"abc", "abcd", {}, false, -1},
+      {"abc", "", {}, false, -1},
+      {"", "a", {}, false, -1},
+      {"xABC", "abc", {}, false, -1},
+      {"xABC", "abc", {}, true, 2},
+      {"<outputimg>./p/1.png</outputimg>", "</outputimg>", {}, false, 21},
+      // The trail byte of 丂 (81 40) is '@': only the real '@' at byte 3 matches.
+      {"\x81\x40@", "@", {}, false, 3},
+      // The trail byte of 乤 (81 61) is 'a': no match inside it, not even without case.
+      {"\x81\x61", "a", {}, false, -1},
+      {"\x81\x61", "A", {}, true, -1},
+      {"\x81\x61" "A", "a", {}, true, 3},
+      // A start inside a character moves on to the next character.
+      {"\x81\x40@", "@", 2, false, 3},
+      {"\x81\x40" "\x81\x40", "\x40\x81", {}, false, -1},
+      {"文本：印章", "印章", {}, false, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "'" << c.text << "' / '" << c.part << "'");
+    EXPECT_EQ(find_text(c.text, c.part, c.start, c.case_insensitive), c.expected);
+  }
+}
+
+TEST(ReplacePart, Bounds) {
+  struct Case {
+    const char* text;
+    int64_t start;
+    int64_t length;
+    std::optional<const char*> replacement;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Set-Cookie: a=b; path=/", 1, 12, {}, "a=b; path=/"},
+      {"abcdef", 2, 2, "XY", "aXYdef"},
+      {"abcdef", 4, 10, "X", "abcX"},  // fewer than n bytes remain: all from start replaced
+      {"abcdef", 4, 3, "X", "abcX"},
+      {"abcdef", 7, 1, "X", "abcdef"},  // start beyond the text
+      {"abcdef", 6, 1, "X", "abcdeX"},
+      {"abcdef", 2, 0, "X", "abcdef"},
+      {"abcdef", 2, -1, "X", "abcdef"},
+      {"abcdef", 0, 2, "X", "Xcdef"},   // start < 1 counts as 1
+      {"abcdef", -9, 1, {}, "bcdef"},
+      {"", 1, 1, "new", "new"},
+      {"", 1, 1, "", kNull},
+      {"", 1, 1, {}, kNull},
+      {"abc", 1, 3, {}, kNull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "'" << c.text << "' " << c.start << "," << c.length);
+    expect_text(replace_part(c.text, c.start, c.length, c.replacement), c.expected);
+  }
+}
+
+TEST(ReplaceText, Cases) {
+  struct Case {
+    const char* text;
+    const char* find;
+    std::optional<const char*> replacement;
+    std::optional<int64_t> start;
+    std::optional<int64_t> count;
+    bool case_sensitive;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"a\r\nb\r\n\r\nc", "\r\n", {}, {}, {}, true, "abc"},
+      {"a\r\nb\r\n", "\r\n", {}, {}, 1, true, "ab\r\n"},
+      {"a\r\nb\r\n", "\r\n", {}, 3, {}, true, "a\r\nb"},
+      {"aAa", "a", "x", {}, {}, false, "xxx"},
+      {"aAa", "a", "x", {}, {}, true, "xAx"},
+      {"aaaa", "aa", "b", {}, {}, true, "bb"},  // no overlap
+      {"aaa", "aa", "b", {}, {}, true, "ba"},
+      {"abc", "x", "y", {}, {}, true, "abc"},
+      {"abc", "b", "yy", 0, {}, true, "abc"},   // start < 1
+      {"abc", "b", "yy", {}, 0, true, "abc"},   // count < 1
+      {"abc", "b", "yy", 3, {}, true, "abc"},   // start beyond the last place to match
+      {"abc", "c", "yy", 3, {}, true, "abyy"},
+      {"abc", "", "y", {}, {}, true, "abc"},
+      {"ab", "abc", "y", {}, {}, true, "ab"},
+      {"", "a", "y", {}, {}, true, kNull},
+      {"ab", "ab", {}, {}, {}, true, kNull},
+      {"\x81\x40@", "@", "#", {}, {}, true, "\x81\x40#"},
+      {"\x81\x61" "a", "A", "b", {}, {}, false, "\x81\x61" "b"},
+      {"印章印章", "印", "图", {}, 1, true, "图章印章"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "'" << c.text << "' / '" << c.find << "'");
+    expect_text(replace_text(c.text, c.find, c.replacement, c.start, c.count, c.case_sensitive),
+                c.expected);
+  }
+}
+
+TEST(CharCodeAndText, Cases) {
+  EXPECT_EQ(char_code("A"), 65);
+  EXPECT_EQ(char_code("ab", 2), 98);
+  EXPECT_EQ(char_code("\xC4\xEA"), -60) << "a signed byte";
+  EXPECT_EQ(char_code("ab", 0), 0);
+  EXPECT_EQ(char_code("ab", 3), 0);
+  EXPECT_EQ(char_code(""), 0);
+  expect_text(char_text(65), "A");
+  expect_text(char_text(0x141), "A");
+  expect_text(char_text(0), kNull);
+  expect_text(char_text(0x300), kNull);
+}
+
+TEST(RemoveSpaces, AsciiAndFullWidthAtCharacterBoundaries) {
+  expect_text(remove_spaces(" a\xA1\xA1 b "), "ab");
+  expect_text(remove_spaces("  \xA1\xA1 "), kNull);
+  expect_text(remove_spaces(""), kNull);
+  // 啊 (B0 A1) then a full-width space: the A1 A1 across the character boundary is no space.
+  expect_text(remove_spaces("\xB0\xA1\xA1\xA1"), "\xB0\xA1");
+  expect_text(remove_spaces("\xB0\xA1\xA1\xB0"), "\xB0\xA1\xA1\xB0");
+}
+
+TEST(ValueToText, Numbers) {
+  struct Case {
+    ArgValue value;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {double_arg(3.0), "3"},
+      {double_arg(0.25), "0.25"},
+      {double_arg(1.5), "1.5"},
+      {double_arg(-2.5), "-2.5"},
+      {double_arg(0.0), "0"},
+      {double_arg(100.0), "100"},
+      {float_arg(0.5f), "0.5"},
+      {int_arg(-7), "-7"},
+      {byte_arg(200), "200"},
+      {short_arg(-5), "-5"},
+      {long_arg(1099511627776LL), "1099511627776"},
+      {bool_arg(true), "真"},
+      {bool_arg(false), "假"},
+      {make_arg(TYPE_OBJECT), kNull},
+      {make_arg(TYPE_NONE), kNull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "tag " << std::hex << c.value.tag);
+    expect_text(value_to_text(c.value), c.expected);
+  }
+}
+
+TEST(ValueToText, DateTimes) {
+  const DateTimeParts day{2012, 10, 22, 0, 0, 0};
+  struct Case {
+    int hour, minute, second;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {10, 0, 0, "2012年10月22日10时"},
+      {0, 0, 0, "2012年10月22日"},
+      {10, 30, 0, "2012年10月22日10时30分"},
+      {10, 30, 15, "2012年10月22日10时30分15秒"},
+      {10, 0, 5, "2012年10月22日10时0分5秒"},
+      {0, 0, 1, "2012年10月22日0时0分1秒"},
+  };
+  for (const Case& c : cases) {
+    DateTimeParts p = day;
+    p.hour = c.hour;
+    p.minute = c.minute;
+    p.second = c.second;
+    SCOPED_TRACE(c.expected);
+    expect_text(value_to_text(datetime_arg(datetime_from_parts(p))), c.expected);
+  }
+}
+
+TEST(ValueToText, TextsBlocksAndArrays) {
+  expect_text(value_to_text(text_arg("印章")), "印章");
+  expect_text(value_to_text(text_arg("")), kNull);
+  expect_text(value_to_text(text_arg(nullptr)), kNull);
+  Bytes block = bytes_of(std::string("ab\0cd", 5));
+  expect_text(value_to_text(bytes_arg(block.block())), "ab");
+  expect_text(value_to_text(bytes_arg(&EMPTY_BYTES)), kNull);
+
+  // An int array {'abcd', 0}: its element bytes up to the first zero.
+  const int32_t ints[] = {1, 2, 0x64636261, 0};
+  expect_text(value_to_text(array_arg(TYPE_INT, ints)), "abcd");
+  const int32_t bytes_array[] = {1, 3, 0x00636261};  // 'a' 'b' 'c'
+  expect_text(value_to_text(array_arg(TYPE_BYTE, bytes_array)), "abc");
+  const int32_t doubles[] = {1, 1, 0, 0};
+  expect_text(value_to_text(array_arg(TYPE_DOUBLE, doubles)), kNull);
+}
+
+TEST(ValueToText, HugeRealsAreFormattedWholeNotCut) {
+  // "%f" of 1e300 is 301 digits: more than the usual 260-byte buffer holds.
+  Text t = value_to_text(double_arg(1e300));
+  ASSERT_EQ(t.size(), 301u);
+  EXPECT_EQ(t.c_str()[0], '1');
+  EXPECT_EQ(std::strspn(t.c_str() + 1, "0123456789"), 300u);
+  EXPECT_EQ(value_to_text(double_arg(-1e300)).size(), 302u);
+}
+
+TEST(ToInt, Cases) {
+  Text full_width("１２３");
+  struct Case {
+    ArgValue value;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {int_arg(7), 7},
+      {long_arg(0x100000005LL), 5},
+      {byte_arg(200), 200},
+      {short_arg(-5), -5},
+      {double_arg(3.9), 3},
+      {double_arg(-3.9), -3},
+      {double_arg(4294967297.0), 1},  // low 32 bits of the truncated value
+      {double_arg(1e20), 0},          // outside 64 bits: the indefinite value, low half 0
+      {float_arg(-2.5f), -2},
+      {bool_arg(true), 1},
+      {text_arg("123"), 123},
+      {text_arg("-42abc"), -42},
+      {text_arg("abc"), 0},
+      {text_arg(full_width.c_str()), 123},
+      {text_arg("－１２"), -12},
+      {make_arg(TYPE_OBJECT), 0},
+      {datetime_arg(5.5), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "tag " << std::hex << c.value.tag << " expected "
+                                    << std::dec << c.expected);
+    EXPECT_EQ(to_int(c.value), c.expected);
+  }
+  expect_text(normalize_number_text("１２／３＼4"), "12/3\\4");
+}
+
+TEST(ToByte, LowEightBits) {
+  EXPECT_EQ(to_byte(int_arg(0x1FF)), 255);
+  EXPECT_EQ(to_byte(long_arg(0x1234567890LL)), 0x90);
+  EXPECT_EQ(to_byte(short_arg(-1)), 255);
+  EXPECT_EQ(to_byte(double_arg(258.7)), 2);
+  EXPECT_EQ(to_byte(text_arg("300")), 44);
+  EXPECT_EQ(to_byte(bool_arg(true)), 0);
+}
+
+TEST(ToBytes, MemoryBytesOfValues) {
+  const int32_t byte_elements[] = {1, 3, 0x00030201};
+  const int32_t int_elements[] = {1, 1, 7};
+  struct Case {
+    ArgValue value;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {text_arg("ab"), "6162"},
+      {text_arg(""), "<null>"},
+      {int_arg(0x01020304), "04030201"},
+      {short_arg(0x0102), "0201"},
+      {byte_arg(0xAB), "ab"},
+      {long_arg(1), "0100000000000000"},
+      {double_arg(1.0), "000000000000f03f"},
+      {float_arg(1.0f), "0000803f"},
+      {bool_arg(true), "01000000"},
+      {datetime_arg(2.0), "0000000000000040"},
+      {array_arg(TYPE_BYTE, byte_elements), "010203"},
+      {array_arg(TYPE_INT, int_elements), "<null>"},
+      {make_arg(TYPE_OBJECT), "<null>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(hex(to_bytes(c.value)), c.expected);
+  }
+  Bytes block = bytes_of("xyz");
+  EXPECT_EQ(hex(to_bytes(bytes_arg(block.block()))), "78797a");
+}
+
+TEST(WriteToMemory, CopiesTheValueBytesWithinTheLimit) {
+  struct Case {
+    ArgValue value;
+    std::optional<int64_t> max;
+    size_t expected_count;
+    const char* expected;  // the 8 destination bytes afterwards (starting as '.')
+  };
+  const int32_t byte_elements[] = {1, 2, 0x00004241};
+  const Case cases[] = {
+      {text_arg("abc"), {}, 4, "abc\0...."},
+      {text_arg("abc"), 2, 2, "ab......"},
+      {text_arg("abc"), 0, 4, "abc\0...."},  // 0 is no limit
+      {text_arg("abc"), 9, 4, "abc\0...."},
+      {text_arg(""), {}, 0, "........"},
+      {int_arg(0x64636261), {}, 4, "abcd...."},
+      {short_arg(0x6261), 1, 1, "a......."},
+      {array_arg(TYPE_BYTE, byte_elements), {}, 2, "AB......"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "expected count " << c.expected_count);
+    char destination[8];
+    std::memset(destination, '.', sizeof destination);
+    EXPECT_EQ(write_to_memory(c.value, destination, c.max), c.expected_count);
+    EXPECT_EQ(std::string(destination, 8), std::string(c.expected, 8));
+  }
+  char destination[4] = {'.', '.', '.', '.'};
+  Bytes block = bytes_of("xy");
+  EXPECT_EQ(write_to_memory(bytes_arg(block.block()), destination), 2u);
+  EXPECT_EQ(write_to_memory(bytes_arg(&EMPTY_BYTES), destination), 0u);
+  EXPECT_EQ(std::string(destination, 4), "xy..");
+}
+
+TEST(ByteBlocks, LeftRightMidFind) {
+  Bytes b = bytes_of("abcdef");
+  const BytesBlock* block = b.block();
+  EXPECT_EQ(bytes_length(block), 6);
+  EXPECT_EQ(bytes_length(&EMPTY_BYTES), 0);
+
+  struct Slice {
+    const char* name;
+    Bytes got;
+    const char* expected;
+  };
+  const Slice slices[] = {
+      {"left 2", left_bytes(block, 2), "6162"},
+      {"left 99", left_bytes(block, 99), "616263646566"},
+      {"left 0", left_bytes(block, 0), "<null>"},
+      {"left of empty", left_bytes(&EMPTY_BYTES, 3), "<null>"},
+      {"right 2", right_bytes(block, 2), "6566"},
+      {"right 99", right_bytes(block, 99), "616263646566"},
+      {"right -1", right_bytes(block, -1), "<null>"},
+      {"mid 2,3", mid_bytes(block, 2, 3), "626364"},
+      {"mid 0,2", mid_bytes(block, 0, 2), "6162"},
+      {"mid 5,9", mid_bytes(block, 5, 9), "6566"},
+      {"mid 7,1", mid_bytes(block, 7, 1), "<null>"},
+      {"mid 8,1", mid_bytes(block, 8, 1), "<null>"},
+      {"mid 2,0", mid_bytes(block, 2, 0), "<null>"},
+      {"mid of empty", mid_bytes(&EMPTY_BYTES, 1, 1), "<null>"},
+  };
+  for (const Slice& s : slices) {
+    SCOPED_TRACE(s.name);
+    EXPECT_EQ(hex(s.got), s.expected);
+  }
+
+  Bytes png = bytes_of(std::string("\x89PNG\r\n\x1a\n\0IHDR\0IHDR", 18));
+  Bytes ihdr = bytes_of("IHDR");
+  EXPECT_EQ(find_bytes(png.block(), ihdr.block()), 10);
+  EXPECT_EQ(find_bytes(png.block(), ihdr.block(), 11), 15);
+  EXPECT_EQ(find_bytes(png.block(), ihdr.block(), 16), -1);
+  EXPECT_EQ(find_bytes(png.block(), ihdr.block(), -3), 10);
+  EXPECT_EQ(find_bytes(png.block(), &EMPTY_BYTES), -1);
+  EXPECT_EQ(find_bytes(ihdr.block(), png.block()), -1);
+  Bytes zero = bytes_of(std::string("\0", 1));
+  EXPECT_EQ(find_bytes(png.block(), zero.block()), 9);
+}
+
+}  // namespace
