@@ -1,0 +1,89 @@
+// Render + encode figures per shape and size, and the whole generation round trip through the
+// request handler (reply + picture) with a cold and a warm cache. Reports figures only.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <memory>
+
+#include "catalog.h"
+#include "encode.h"
+#include "fonts.h"
+#include "render.h"
+#include "stamp_service.h"
+#include "text.h"
+
+namespace {
+
+using namespace tambrel;
+
+const FontSet& fonts() {
+  static std::unique_ptr<FontSet> set = FontSet::load({}, nullptr);
+  return *set;
+}
+
+// One representative template per shape.
+const Template& templateFor(Shape shape) {
+  static const int ids[] = {365, 359, 366, 361, 356, 124};
+  for (int id : ids) {
+    const Template* t = Catalog::builtIn().byId(id);
+    if (t && t->style.shape == shape) return *t;
+  }
+  for (const Template& t : Catalog::builtIn().all())
+    if (t.style.shape == shape) return t;
+  return Catalog::builtIn().all().front();
+}
+
+void RenderEncode(benchmark::State& state) {
+  const Shape shape = static_cast<Shape>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  const Template& t = templateFor(shape);
+  std::u32string sample = *text::decodeUtf8(t.style.sample);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    Raster r = renderStamp(fonts(), t.style, sample, size);
+    std::string png = encodePng(r, t.style.color);
+    bytes = png.size();
+    benchmark::DoNotOptimize(png.data());
+  }
+  state.SetLabel("template " + std::to_string(t.id) + ", " + std::to_string(bytes) + " bytes");
+}
+
+void RenderOnly(benchmark::State& state) {
+  const Template& t = templateFor(Shape::Round);
+  std::u32string sample = *text::decodeUtf8(t.style.sample);
+  for (auto _ : state) benchmark::DoNotOptimize(renderStamp(fonts(), t.style, sample, 300).alpha.data());
+}
+
+void EncodeOnly(benchmark::State& state) {
+  const Template& t = templateFor(Shape::Round);
+  Raster r = renderStamp(fonts(), t.style, *text::decodeUtf8(t.style.sample), 300);
+  for (auto _ : state) benchmark::DoNotOptimize(encodePng(r, t.style.color).data());
+}
+
+// Reply + picture with a new text each time (nothing cached), as a user's first generation.
+void GenerationRoundTrip(benchmark::State& state) {
+  ServiceOptions o;
+  o.cacheBytes = 64u << 20;
+  StampService service(Catalog::builtIn(), fonts(), o);
+  static std::atomic<int> counter{0};
+  for (auto _ : state) {
+    int n = counter++;
+    std::string text = "%E5%A4%A9%E5%AE%9D" + std::to_string(n % 100000);
+    Response reply = service.handle("GET", "/aosbegin.php?text=" + text + "&id=365&signsize=0&rnd=0.3");
+    const std::string& body = *reply.body;
+    size_t a = body.find("<outputimg>.") + 12, b = body.find("</outputimg>");
+    Response picture = service.handle("GET", body.substr(a, b - a));
+    benchmark::DoNotOptimize(picture.body->data());
+  }
+}
+
+}  // namespace
+
+BENCHMARK(RenderEncode)
+    ->ArgNames({"shape", "px"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {300, 1000}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(RenderOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodeOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(GenerationRoundTrip)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,40 @@
+// libFuzzer target over request parsing and text layout: arbitrary bytes as a request target,
+// as the query of a generation request (which renders when the text is accepted), as a
+// picture path and as a style line.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "catalog.h"
+#include "fonts.h"
+#include "render.h"
+#include "stamp_service.h"
+#include "style.h"
+#include "text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tambrel;
+  static std::unique_ptr<FontSet> fonts = FontSet::load({}, nullptr);
+  static StampService* service = [] {
+    ServiceOptions o;
+    o.pairKey = "TambrelSealKey2026";
+    o.replyKey = "ReplyKeyForTests-2026";
+    o.cacheBytes = 4u << 20;
+    return new StampService(Catalog::builtIn(), *fonts, o);
+  }();
+  if (size == 0) return 0;
+  std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  switch (data[0] % 4) {
+    case 0: service->handle("GET", input); break;
+    case 1: service->handle("GET", "/aosbegin.php?" + input); break;
+    case 2: service->handle("HEAD", "/stamp/" + input); break;
+    default: {
+      // Layout of any text with a fuzzed style at a small size.
+      auto style = parseStyle(input);
+      auto text = text::decodeUtf8(input);
+      if (style && text && !text->empty() && text->size() <= 40) renderStamp(*fonts, *style, *text, 64);
+      break;
+    }
+  }
+  return 0;
+}
