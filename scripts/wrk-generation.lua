@@ -3,7 +3,8 @@
 -- picture path from its reply. Two requests make one stamp.
 local counter = 0
 local next_path = nil
-local ids = {365, 369, 364, 357, 359, 366, 368, 361}
+-- Company-seal templates: they take long texts, so every request is a valid generation.
+local ids = {365, 369, 364, 357, 359, 129}
 
 function setup(thread)
   thread:set("seed", math.random(1, 1000000))
