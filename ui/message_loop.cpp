@@ -23,7 +23,13 @@ constexpr const wchar_t* kInPlaceActiveObject = L"{00000117-0000-0000-C000-00000
 bool StartFramework() {
   module_instance();
   set_control_id_counter(500);
-  return AtlAxWinInit() != FALSE;
+  if (AtlAxWinInit()) return true;
+  // A second initialisation fails under Wine because the class exists already; what matters
+  // is that the host class is there.
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  return GetClassInfoExA(nullptr, kHostClass, &wc) ||
+         GetClassInfoExA(module_instance(), kHostClass, &wc);
 }
 
 bool ForwardKeyToHostedControl(MSG* msg) {

@@ -13,7 +13,7 @@
 
 namespace tambrel::ui {
 
-// Runs once before the first widget is created; true when ActiveX hosting was initialised.
+// Runs before the first widget is created; true when the "AtlAxWin" host class is available.
 bool StartFramework();
 
 // All arguments optional: the window used for accelerators and dialog navigation whose
