@@ -82,7 +82,8 @@ void* bind_function(const char* library, const char* function, std::atomic<void*
   if (!module) {
     module = LoadLibraryA(library);
     if (!module) {
-      std::snprintf(message, sizeof message, "同目录下无法找到DLL文件:\"%s\".请与作者联系.", library);
+      std::snprintf(message, sizeof message, "同目录下无法找到DLL文件:\"%s\".请与作者联系.",
+                    library);
       stop_with(message);
     }
     record_loaded(module);
@@ -100,7 +101,8 @@ void* bind_function(const char* library, const char* function, std::atomic<void*
     address = GetProcAddress(module, name.c_str());
   }
   if (!address) {
-    std::snprintf(message, sizeof message, "无法定位DLL文件:\"%s\"当中的\"%s\"函数.", library, function);
+    std::snprintf(message, sizeof message, "无法定位DLL文件:\"%s\"当中的\"%s\"函数.", library,
+                  function);
     stop_with(message);
   }
   void* f = reinterpret_cast<void*>(address);

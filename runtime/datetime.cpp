@@ -49,9 +49,7 @@ constexpr double kMaxDays = 365.0 * 500'000'000.0;
 
 }  // namespace
 
-bool is_leap_year(int64_t year) {
-  return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0);
-}
+bool is_leap_year(int64_t year) { return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0); }
 
 int days_in_month(int64_t year, int month) {
   static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -122,8 +120,8 @@ double parse_datetime(const char* text) {
     }
   } else {
     static const char* const kMarkers[6] = {"年", "月", "日", "时", "分", "秒"};
-    int k = 0;               // the field being read
-    bool digits = false;     // the current field has digits
+    int k = 0;            // the field being read
+    bool digits = false;  // the current field has digits
     bool chinese_year = false;
     char date_separator = 0, time_separator = 0;
     for (size_t i = 0; i < len;) {
@@ -150,12 +148,25 @@ double parse_datetime(const char* text) {
       if (chinese_year) return DATETIME_INVALID;
       bool ok = false;
       switch (k) {
-        case 0: ok = c == '-' || c == '.' || c == '/'; date_separator = static_cast<char>(c); break;
-        case 1: ok = c == static_cast<unsigned char>(date_separator); break;
-        case 2: ok = c == ' ' || c == '-' || c == '/'; break;
-        case 3: ok = c == '-' || c == '/' || c == ':'; time_separator = static_cast<char>(c); break;
-        case 4: ok = c == static_cast<unsigned char>(time_separator); break;
-        default: break;  // nothing closes the second
+        case 0:
+          ok = c == '-' || c == '.' || c == '/';
+          date_separator = static_cast<char>(c);
+          break;
+        case 1:
+          ok = c == static_cast<unsigned char>(date_separator);
+          break;
+        case 2:
+          ok = c == ' ' || c == '-' || c == '/';
+          break;
+        case 3:
+          ok = c == '-' || c == '/' || c == ':';
+          time_separator = static_cast<char>(c);
+          break;
+        case 4:
+          ok = c == static_cast<unsigned char>(time_separator);
+          break;
+        default:
+          break;  // nothing closes the second
       }
       if (!ok) return DATETIME_INVALID;
       ++k;
@@ -180,9 +191,12 @@ double to_datetime(const ArgValue& value) {
   switch (value.tag) {
     case TYPE_DATETIME:
     case TYPE_LONG:
-    case TYPE_DOUBLE: return value.value.f64;
-    case TYPE_TEXT: return parse_datetime(static_cast<const char*>(value.value.ptr));
-    default: return DATETIME_INVALID;
+    case TYPE_DOUBLE:
+      return value.value.f64;
+    case TYPE_TEXT:
+      return parse_datetime(static_cast<const char*>(value.value.ptr));
+    default:
+      return DATETIME_INVALID;
   }
 }
 
@@ -203,24 +217,32 @@ double datetime_diff(double a, double b, int unit) {
     const double years = static_cast<double>(pa.year) - pb.year;
     const double months = years * 12 + (pa.month - pb.month);
     switch (unit) {
-      case 1: return years;
+      case 1:
+        return years;
       case 2: {
         // Whole quarters, a started quarter counting in full, the same in both directions
         // (a count of -1 month is -1 quarter, as +1 month is +1).
         const double q = months / 3.0;
         return q >= 0 ? std::ceil(q) : std::floor(q);
       }
-      default: return months;
+      default:
+        return months;
     }
   }
   const double days = linear_days(a) - linear_days(b);
   switch (unit) {
-    case 4: return whole_weeks(std::trunc(a)) - whole_weeks(std::trunc(b));
-    case 5: return days;
-    case 6: return days * 86400.0 / 3600.0;
-    case 7: return days * 86400.0 / 60.0;
-    case 8: return days * 86400.0;
-    default: return 0;
+    case 4:
+      return whole_weeks(std::trunc(a)) - whole_weeks(std::trunc(b));
+    case 5:
+      return days;
+    case 6:
+      return days * 86400.0 / 3600.0;
+    case 7:
+      return days * 86400.0 / 60.0;
+    case 8:
+      return days * 86400.0;
+    default:
+      return 0;
   }
 }
 

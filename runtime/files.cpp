@@ -7,8 +7,8 @@
 // file is never left half-written.
 #include "runtime/files.h"
 
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -23,8 +23,17 @@ Text program_folder() {
   char path[MAX_PATH * 2];
   const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
   if (n == 0 || n >= sizeof path) return Text(EMPTY_TEXT);
-  char* slash = std::strrchr(path, '\\');
-  return Text(path, slash ? static_cast<size_t>(slash - path) : 0);
+  Text folder = path_folder(path);
+  return folder.get() ? std::move(folder) : Text(EMPTY_TEXT);
+}
+
+Text path_folder(const char* path) {
+  const char* cut = nullptr;
+  for (const char* p = path; p && *p;) {
+    if (*p == '\\' || *p == '/') cut = p;
+    p += (static_cast<unsigned char>(*p) & 0x80) && p[1] ? 2 : 1;
+  }
+  return cut ? Text(path, static_cast<size_t>(cut - path)) : Text();
 }
 
 bool file_exists(const char* path) { return PathFileExistsA(path) != FALSE; }
@@ -51,18 +60,14 @@ Bytes read_whole_file(const char* path) {
 
 namespace {
 
-// The folder part of a path, as GetTempFileNameA wants it ("." for a bare file name).
-std::string folder_of(const char* path) {
-  const char* cut = nullptr;
-  // Walk by characters: a GBK trail byte may equal '\\' (0x5C) and must not end the folder.
-  for (const char* p = path; *p;) {
-    if (*p == '\\' || *p == '/') cut = p;
-    p += (static_cast<unsigned char>(*p) & 0x80) && p[1] ? 2 : 1;
-  }
-  if (!cut) return ".";
-  if (cut == path) return std::string(path, 1);             // "\file": the drive's root
-  if (cut == path + 2 && path[1] == ':') return std::string(path, 3);  // "C:\file"
-  return std::string(path, static_cast<size_t>(cut - path));
+// The folder of a path as GetTempFileNameA wants it: "." for a bare name, the root itself
+// for "\\name" and "C:\\name".
+std::string temp_folder_for(const char* path) {
+  Text folder = path_folder(path);
+  if (!folder.get()) return ".";
+  std::string f(folder.c_str());
+  if (f.empty() || (f.size() == 2 && f[1] == ':')) f += '\\';
+  return f;
 }
 
 bool write_blocks(HANDLE file, std::initializer_list<const BytesBlock*> blocks) {
@@ -91,7 +96,7 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
     return false;
   }
-  const std::string folder = folder_of(path);
+  const std::string folder = temp_folder_for(path);
   char temp[MAX_PATH];
   // Creates the (empty) temporary file; fails in a missing folder, creating nothing.
   if (!GetTempFileNameA(folder.c_str(), "tmb", 0, temp)) return false;

@@ -12,6 +12,11 @@ namespace tambrel {
 // Folder of the program's own executable, without the trailing backslash; empty on failure.
 Text program_folder();
 
+// The part of a path before its last backslash or slash (null when there is none). Found
+// by walking characters: a GBK trail byte may be 0x5C, and a name such as "乗.png" (81 5C)
+// must not be cut inside its character.
+Text path_folder(const char* path);
+
 bool file_exists(const char* path);
 
 // The whole file, or null when it cannot be opened or read; an empty file gives a block of

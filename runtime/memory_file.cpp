@@ -33,10 +33,17 @@ bool MemoryFile::grow(size_t needed) {
 int64_t MemoryFile::seek(int64_t offset, int origin) {
   int64_t base;
   switch (origin) {
-    case 0: base = 0; break;
-    case 1: base = position_; break;
-    case 2: base = size_; break;
-    default: return -1;
+    case 0:
+      base = 0;
+      break;
+    case 1:
+      base = position_;
+      break;
+    case 2:
+      base = size_;
+      break;
+    default:
+      return -1;
   }
   if ((offset > 0 && base > INT64_MAX - offset)) return -1;
   const int64_t target = base + offset;
@@ -193,7 +200,9 @@ Text read_line(FileHandle handle) {
     consumed += at[line] == '\r' && line + 1 < rest && at[line + 1] == '\n' ? 2 : 1;
   }
   f.seek(start + static_cast<int64_t>(consumed), 0);
-  return Text(reinterpret_cast<const char*>(at ? at : reinterpret_cast<const unsigned char*>(EMPTY_TEXT)), line);
+  return Text(
+      reinterpret_cast<const char*>(at ? at : reinterpret_cast<const unsigned char*>(EMPTY_TEXT)),
+      line);
 }
 
 void close_file(FileHandle handle) {

@@ -29,7 +29,8 @@ int32_t shift_right(int32_t value, int64_t bits) {
 }
 
 int32_t pack_halves(int32_t low, int32_t high) {
-  return static_cast<int32_t>((static_cast<uint32_t>(high) << 16) | (static_cast<uint32_t>(low) & 0xFFFF));
+  return static_cast<int32_t>((static_cast<uint32_t>(high) << 16) |
+                              (static_cast<uint32_t>(low) & 0xFFFF));
 }
 
 double remainder(std::initializer_list<double> values) {

@@ -85,8 +85,10 @@ bool is_integer_element(uint32_t tag) {
     case TYPE_SHORT:
     case TYPE_INT:
     case TYPE_LONG:
-    case TYPE_SUBPTR: return true;
-    default: return false;
+    case TYPE_SUBPTR:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -123,13 +125,16 @@ Text value_to_text(const ArgValue& v) {
     size_t n = 0;
     const unsigned char* bytes = array_bytes(v, &n);
     const void* nul = n ? std::memchr(bytes, 0, n) : nullptr;
-    const size_t len = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - bytes) : n;
+    const size_t len =
+        nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - bytes) : n;
     return text_or_null(reinterpret_cast<const char*>(bytes), len);
   }
   std::string s;
   switch (v.tag) {
-    case TYPE_BOOL: return Text(v.value.i32 ? "真" : "假");
-    case TYPE_DATETIME: return datetime_to_text(v.value.f64);
+    case TYPE_BOOL:
+      return Text(v.value.i32 ? "真" : "假");
+    case TYPE_DATETIME:
+      return datetime_to_text(v.value.f64);
     case TYPE_TEXT: {
       const char* t = static_cast<const char*>(v.value.ptr);
       return text_or_null(t, text_length(t));
@@ -139,17 +144,35 @@ Text value_to_text(const ArgValue& v) {
       if (!b || b->length <= 0) return {};
       const size_t n = static_cast<size_t>(b->length);
       const void* nul = std::memchr(b->data(), 0, n);
-      return text_or_null(reinterpret_cast<const char*>(b->data()),
-                          nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - b->data()) : n);
+      return text_or_null(
+          reinterpret_cast<const char*>(b->data()),
+          nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - b->data()) : n);
     }
-    case TYPE_INT: s = format("%d", v.value.i32); break;
-    case TYPE_SUBPTR: s = format("%lld", static_cast<long long>(v.value.i64)); break;
-    case TYPE_BYTE: s = format("%d", static_cast<int>(static_cast<uint8_t>(v.value.raw))); break;
-    case TYPE_SHORT: s = format("%d", static_cast<int>(static_cast<int16_t>(v.value.raw))); break;
-    case TYPE_LONG: s = format("%lld", static_cast<long long>(v.value.i64)); break;
-    case TYPE_FLOAT: s = format("%f", static_cast<double>(v.value.f32)); trim_fraction(s); break;
-    case TYPE_DOUBLE: s = format("%f", v.value.f64); trim_fraction(s); break;
-    default: return {};
+    case TYPE_INT:
+      s = format("%d", v.value.i32);
+      break;
+    case TYPE_SUBPTR:
+      s = format("%lld", static_cast<long long>(v.value.i64));
+      break;
+    case TYPE_BYTE:
+      s = format("%d", static_cast<int>(static_cast<uint8_t>(v.value.raw)));
+      break;
+    case TYPE_SHORT:
+      s = format("%d", static_cast<int>(static_cast<int16_t>(v.value.raw)));
+      break;
+    case TYPE_LONG:
+      s = format("%lld", static_cast<long long>(v.value.i64));
+      break;
+    case TYPE_FLOAT:
+      s = format("%f", static_cast<double>(v.value.f32));
+      trim_fraction(s);
+      break;
+    case TYPE_DOUBLE:
+      s = format("%f", v.value.f64);
+      trim_fraction(s);
+      break;
+    default:
+      return {};
   }
   return Text(s);
 }
@@ -157,15 +180,23 @@ Text value_to_text(const ArgValue& v) {
 int32_t to_int(const ArgValue& v) {
   switch (v.tag) {
     case TYPE_BOOL:
-    case TYPE_INT: return v.value.i32;
+    case TYPE_INT:
+      return v.value.i32;
     case TYPE_SUBPTR:
-    case TYPE_LONG: return static_cast<int32_t>(static_cast<uint32_t>(v.value.raw));
-    case TYPE_BYTE: return static_cast<uint8_t>(v.value.raw);
-    case TYPE_SHORT: return static_cast<int16_t>(v.value.raw);
-    case TYPE_FLOAT: return static_cast<int32_t>(static_cast<uint32_t>(truncate_real(v.value.f32)));
-    case TYPE_DOUBLE: return static_cast<int32_t>(static_cast<uint32_t>(truncate_real(v.value.f64)));
-    case TYPE_TEXT: return static_cast<int32_t>(text_number(static_cast<const char*>(v.value.ptr)));
-    default: return 0;
+    case TYPE_LONG:
+      return static_cast<int32_t>(static_cast<uint32_t>(v.value.raw));
+    case TYPE_BYTE:
+      return static_cast<uint8_t>(v.value.raw);
+    case TYPE_SHORT:
+      return static_cast<int16_t>(v.value.raw);
+    case TYPE_FLOAT:
+      return static_cast<int32_t>(static_cast<uint32_t>(truncate_real(v.value.f32)));
+    case TYPE_DOUBLE:
+      return static_cast<int32_t>(static_cast<uint32_t>(truncate_real(v.value.f64)));
+    case TYPE_TEXT:
+      return static_cast<int32_t>(text_number(static_cast<const char*>(v.value.ptr)));
+    default:
+      return 0;
   }
 }
 
@@ -174,11 +205,16 @@ uint8_t to_byte(const ArgValue& v) {
     case TYPE_BYTE:
     case TYPE_SHORT:
     case TYPE_INT:
-    case TYPE_LONG: return static_cast<uint8_t>(v.value.raw);
-    case TYPE_FLOAT: return static_cast<uint8_t>(truncate_real(v.value.f32));
-    case TYPE_DOUBLE: return static_cast<uint8_t>(truncate_real(v.value.f64));
-    case TYPE_TEXT: return static_cast<uint8_t>(text_number(static_cast<const char*>(v.value.ptr)));
-    default: return 0;
+    case TYPE_LONG:
+      return static_cast<uint8_t>(v.value.raw);
+    case TYPE_FLOAT:
+      return static_cast<uint8_t>(truncate_real(v.value.f32));
+    case TYPE_DOUBLE:
+      return static_cast<uint8_t>(truncate_real(v.value.f64));
+    case TYPE_TEXT:
+      return static_cast<uint8_t>(text_number(static_cast<const char*>(v.value.ptr)));
+    default:
+      return 0;
   }
 }
 
@@ -222,7 +258,8 @@ size_t write_to_memory(const ArgValue& v, void* destination, std::optional<int64
   size_t n = 0;
   const void* p = value_bytes(v, &n, true);
   if (!p || !n || !destination) return 0;
-  if (max_size && *max_size > 0 && static_cast<uint64_t>(*max_size) < n) n = static_cast<size_t>(*max_size);
+  if (max_size && *max_size > 0 && static_cast<uint64_t>(*max_size) < n)
+    n = static_cast<size_t>(*max_size);
   std::memmove(destination, p, n);
   return n;
 }
@@ -283,8 +320,7 @@ Text replace_part(const char* text, int64_t start, int64_t length,
 }
 
 Text replace_text(const char* text, const char* find, std::optional<const char*> replacement,
-                  std::optional<int64_t> start, std::optional<int64_t> count,
-                  bool case_sensitive) {
+                  std::optional<int64_t> start, std::optional<int64_t> count, bool case_sensitive) {
   const size_t len = text_length(text);
   if (!len) return {};
   const size_t flen = text_length(find);
@@ -339,7 +375,9 @@ Text remove_spaces(const char* text) {
 
 // ---- byte blocks ------------------------------------------------------------------------
 
-int32_t bytes_length(const BytesBlock* block) { return block && block->length > 0 ? block->length : 0; }
+int32_t bytes_length(const BytesBlock* block) {
+  return block && block->length > 0 ? block->length : 0;
+}
 
 Bytes left_bytes(const BytesBlock* block, int64_t n) {
   const size_t len = static_cast<size_t>(bytes_length(block));
@@ -360,7 +398,8 @@ Bytes mid_bytes(const BytesBlock* block, int64_t start, int64_t n) {
   if (!len || n <= 0 || static_cast<uint64_t>(start - 1) > len) return {};
   const size_t from = static_cast<size_t>(start - 1);
   const size_t rest = len - from;
-  return bytes_or_null(block->data() + from, static_cast<uint64_t>(n) < rest ? static_cast<size_t>(n) : rest);
+  return bytes_or_null(block->data() + from,
+                       static_cast<uint64_t>(n) < rest ? static_cast<size_t>(n) : rest);
 }
 
 int32_t find_bytes(const BytesBlock* block, const BytesBlock* part, std::optional<int64_t> start) {

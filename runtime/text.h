@@ -29,16 +29,36 @@ inline ArgValue bytes_arg(const BytesBlock* b) {
   a.value.ptr = const_cast<BytesBlock*>(b);
   return a;
 }
-inline ArgValue bool_arg(bool v) { ArgValue a = make_arg(TYPE_BOOL); a.value.i32 = v; return a; }
-inline ArgValue long_arg(int64_t v) { ArgValue a = make_arg(TYPE_LONG); a.value.i64 = v; return a; }
-inline ArgValue float_arg(float v) { ArgValue a = make_arg(TYPE_FLOAT); a.value.f32 = v; return a; }
-inline ArgValue byte_arg(uint8_t v) { ArgValue a = make_arg(TYPE_BYTE); a.value.raw = v; return a; }
+inline ArgValue bool_arg(bool v) {
+  ArgValue a = make_arg(TYPE_BOOL);
+  a.value.i32 = v;
+  return a;
+}
+inline ArgValue long_arg(int64_t v) {
+  ArgValue a = make_arg(TYPE_LONG);
+  a.value.i64 = v;
+  return a;
+}
+inline ArgValue float_arg(float v) {
+  ArgValue a = make_arg(TYPE_FLOAT);
+  a.value.f32 = v;
+  return a;
+}
+inline ArgValue byte_arg(uint8_t v) {
+  ArgValue a = make_arg(TYPE_BYTE);
+  a.value.raw = v;
+  return a;
+}
 inline ArgValue short_arg(int16_t v) {
   ArgValue a = make_arg(TYPE_SHORT);
   a.value.raw = static_cast<uint16_t>(v);
   return a;
 }
-inline ArgValue datetime_arg(double v) { ArgValue a = make_arg(TYPE_DATETIME); a.value.f64 = v; return a; }
+inline ArgValue datetime_arg(double v) {
+  ArgValue a = make_arg(TYPE_DATETIME);
+  a.value.f64 = v;
+  return a;
+}
 
 // ---- conversions ------------------------------------------------------------------------
 

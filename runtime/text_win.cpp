@@ -25,11 +25,12 @@ Text normalize_number_text(const char* text) {
     i += dbcs ? 2 : 1;
   }
   constexpr LCID kChinesePrc = 0x804;
-  const int n = LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()),
-                             nullptr, 0);
+  const int n =
+      LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()), nullptr, 0);
   if (n <= 0) return Text(s);
   std::string out(static_cast<size_t>(n), '\0');
-  if (LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()), out.data(), n) != n) {
+  if (LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()), out.data(),
+                   n) != n) {
     return Text(s);
   }
   return Text(out);

@@ -2,6 +2,8 @@
 // library of this test suite that only binding ever loads and that reports on stderr when
 // FreeLibrary unloads it. Paths that end the program run in child processes (death tests);
 // the test main records the boxes on stderr.
+#include "runtime/binding.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -15,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/binding.h"
 #include "runtime/heap.h"
 #include "runtime/message_box.h"
 #include "tests/runtime/temp_folder.h"
@@ -64,8 +65,9 @@ int export_ordinal(HMODULE module, const char* name) {
 TEST(Binding, TypedSlotCallsTheSystemFunction) {
   EXPECT_EQ(bound_kernel32::GetCurrentProcessId(), GetCurrentProcessId());
   EXPECT_TRUE(bound_kernel32::GetCurrentProcessId.is_bound());
-  EXPECT_EQ(bound_kernel32::GetCurrentProcessId.address(),
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "GetCurrentProcessId")));
+  EXPECT_EQ(
+      bound_kernel32::GetCurrentProcessId.address(),
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "GetCurrentProcessId")));
 }
 
 TEST(Binding, SecondCallDoesNotResolveAgain) {
@@ -86,7 +88,8 @@ TEST(Binding, OrdinalOfARealSystemLibrary) {
   ASSERT_GT(ordinal, 0);
   const std::string name = "#" + std::to_string(ordinal);
   BoundFunction<DWORD()> by_ordinal("kernel32", name.c_str());
-  EXPECT_EQ(by_ordinal.address(), reinterpret_cast<void*>(GetProcAddress(kernel32, "GetTickCount")));
+  EXPECT_EQ(by_ordinal.address(),
+            reinterpret_cast<void*>(GetProcAddress(kernel32, "GetTickCount")));
   EXPECT_GT(by_ordinal(), 0u);
 }
 
@@ -108,7 +111,8 @@ TEST(Binding, TwoThreadsBindingTheSameSlotsAtOnce) {
   constexpr int kSlots = 300;
   std::vector<std::unique_ptr<BoundFunction<int(int, int)>>> slots;
   for (int i = 0; i < kSlots; ++i) {
-    slots.push_back(std::make_unique<BoundFunction<int(int, int)>>(kProbe, i % 2 ? "probe_add" : "#7"));
+    slots.push_back(
+        std::make_unique<BoundFunction<int(int, int)>>(kProbe, i % 2 ? "probe_add" : "#7"));
   }
   std::atomic<int> ready{0};
   std::atomic<int> wrong{0};
@@ -141,7 +145,9 @@ TEST(BindingDeathTest, MissingLibraryShowsItsBoxRunsTheExitChainAndExitsZero) {
         missing();
       },
       testing::ExitedWithCode(0),
-      AllOf(HasSubstr("[box DLL ERROR | 同目录下无法找到DLL文件:\"tambrel_no_such_library\".请与作者联系. | flags 0x10]"),
+      AllOf(HasSubstr(
+                "[box DLL ERROR | "
+                "同目录下无法找到DLL文件:\"tambrel_no_such_library\".请与作者联系. | flags 0x10]"),
             HasSubstr("<app>")));
 }
 
@@ -161,8 +167,8 @@ TEST(BindingDeathTest, MissingFunctionNamesLibraryAndUnchangedFunctionName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
-    const std::string box = std::string("[message box] DLL ERROR | 无法定位DLL文件:\"") + c.library +
-                            "\"当中的\"" + c.function + "\"函数.";
+    const std::string box = std::string("[message box] DLL ERROR | 无法定位DLL文件:\"") +
+                            c.library + "\"当中的\"" + c.function + "\"函数.";
     EXPECT_EXIT(
         {
           set_exit_hook(&app_hook);
@@ -197,8 +203,7 @@ TEST(BindingDeathTest, LibraryLoadedByBindingIsRecordedOnceAndFreedAtExit) {
         std::fflush(stderr);
         rt_exit(0);
       },
-      testing::ExitedWithCode(0),
-      AllOf(HasSubstr("<called><recorded 1><app><probe freed>")));
+      testing::ExitedWithCode(0), AllOf(HasSubstr("<called><recorded 1><app><probe freed>")));
 }
 
 TEST(BindingDeathTest, NoLibraryRecordedMeansNoFreeLibraryAtExit) {
@@ -213,7 +218,8 @@ TEST(BindingDeathTest, NoLibraryRecordedMeansNoFreeLibraryAtExit) {
         std::fflush(stderr);
         rt_exit(0);
       },
-      testing::ExitedWithCode(0), AllOf(HasSubstr("<recorded 0>"), Not(HasSubstr("<probe freed>"))));
+      testing::ExitedWithCode(0),
+      AllOf(HasSubstr("<recorded 0>"), Not(HasSubstr("<probe freed>"))));
 }
 
 TEST(BindingDeathTest, TableHoldsAHundredLibrariesAndKeepsFurtherOnesLoaded) {
@@ -231,7 +237,9 @@ TEST(BindingDeathTest, TableHoldsAHundredLibrariesAndKeepsFurtherOnesLoaded) {
   }
   auto freed_exactly_100 = [](const std::string& err) {
     size_t n = 0;
-    for (size_t at = err.find("<probe freed>"); at != std::string::npos; at = err.find("<probe freed>", at + 1)) ++n;
+    for (size_t at = err.find("<probe freed>"); at != std::string::npos;
+         at = err.find("<probe freed>", at + 1))
+      ++n;
     return n == 100 && err.find("<recorded 100><all called>") != std::string::npos;
   };
   EXPECT_EXIT(

@@ -1,13 +1,14 @@
 // Date-time values: parsing in the three text forms, the calendar around day 0 and leap
 // years, the text form, and differences in every unit. Expected day numbers were computed
 // independently (days between the date and 30 December 1899 in a proleptic calendar).
+#include "runtime/datetime.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cmath>
 #include <string>
 
-#include "runtime/datetime.h"
 #include "runtime/text.h"
 
 using namespace tambrel;
@@ -68,9 +69,9 @@ TEST(ParseDateTime, InvalidTextsGiveTheFailureValue) {
       "0000-01-01",
       "2012-10-22 24:00:00",
       "2012-10-22 10:30:60",
-      "1234567",            // 7 bytes or fewer
+      "1234567",  // 7 bytes or fewer
       "",
-      "2012-10/22",         // date separator changes
+      "2012-10/22",           // date separator changes
       "2012-10-22 10:30-15",  // time separator changes
       "2012-10-22T10:30",
       "2012-10-22 10:30:00 ",
@@ -81,10 +82,10 @@ TEST(ParseDateTime, InvalidTextsGiveTheFailureValue) {
       "2012年10月22号",          // not a marker
       "2012年10月",              // no day: not the last day of September
       "2012-10-",
-      "201210221030001",         // more digits than six fields hold
+      "201210221030001",  // more digits than six fields hold
       "20121022103000123456",
       "2012a10a22",
-      "99999999999-01-01",       // a field no date has
+      "99999999999-01-01",  // a field no date has
   };
   for (const char* text : cases) {
     SCOPED_TRACE(text);
@@ -107,8 +108,8 @@ TEST(ToDateTime, PassesEightByteValuesAndRejectsOtherTags) {
 
 TEST(DateTimeParts, RoundTripAndCalendarRules) {
   const DateTimeParts cases[] = {
-      {2012, 10, 22, 10, 30, 15}, {1899, 12, 30, 0, 0, 0}, {1899, 12, 29, 6, 0, 0},
-      {1900, 2, 28, 23, 59, 59},  {1900, 3, 1, 0, 0, 0},   {2000, 2, 29, 12, 0, 0},
+      {2012, 10, 22, 10, 30, 15}, {1899, 12, 30, 0, 0, 0},    {1899, 12, 29, 6, 0, 0},
+      {1900, 2, 28, 23, 59, 59},  {1900, 3, 1, 0, 0, 0},      {2000, 2, 29, 12, 0, 0},
       {1, 1, 1, 0, 0, 1},         {9999, 12, 31, 23, 59, 59}, {1600, 2, 29, 0, 0, 0},
   };
   for (const DateTimeParts& p : cases) {
@@ -162,9 +163,8 @@ TEST(DateTimeDiff, EveryUnit) {
     double forward;  // a - b
   };
   const Case cases[] = {
-      {1, 1},          {2, 4},            {3, 10},         {4, 43},
-      {5, 296.4375},   {6, 7114.5},       {7, 426870},     {8, 25612200},
-      {0, 0},          {9, 0},
+      {1, 1},      {2, 4},      {3, 10},       {4, 43}, {5, 296.4375},
+      {6, 7114.5}, {7, 426870}, {8, 25612200}, {0, 0},  {9, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "unit " << c.unit);
@@ -205,8 +205,8 @@ TEST(Now, IsTheLocalTimeToTheSecond) {
   ASSERT_TRUE(datetime_to_parts(n, &p));
   const double seconds = n * 86400;
   EXPECT_NEAR(seconds, std::round(seconds), 1e-3) << "milliseconds are dropped";
-  const double expected = datetime_from_parts({before.wYear, before.wMonth, before.wDay,
-                                               before.wHour, before.wMinute, before.wSecond});
+  const double expected = datetime_from_parts(
+      {before.wYear, before.wMonth, before.wDay, before.wHour, before.wMinute, before.wSecond});
   EXPECT_NEAR(datetime_diff(n, expected, 8), 0, 2);
 }
 

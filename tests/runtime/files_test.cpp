@@ -1,12 +1,13 @@
 // Whole-file commands against the real file system, in a fresh folder under %TEMP% per test.
 // The replace tests hold the old file in ways that make the final step fail, and check that
 // the old content survives and no temporary file is left behind.
+#include "runtime/files.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "runtime/files.h"
 #include "tests/runtime/temp_folder.h"
 
 using namespace tambrel;
@@ -40,6 +41,42 @@ TEST(ProgramFolder, IsTheFolderOfThisExecutableWithoutTrailingBackslash) {
   EXPECT_TRUE(file_exists((std::string(folder.c_str()) + "\\" + own_name).c_str()));
 }
 
+TEST(PathFolder, CutsAtTheLastSeparatorBetweenCharacters) {
+  struct Case {
+    const char* path;
+    const char* expected;  // null: no separator at all
+  };
+  const Case cases[] = {
+      {"C:\\A\\B\\x.exe", "C:\\A\\B"},
+      {"C:\\x.exe", "C:"},
+      {"\\x.exe", ""},
+      {"tmp/thumb.png", "tmp"},
+      {"x.exe", nullptr},
+      {"", nullptr},
+      // 乗 is 81 5C: its trail byte is a backslash, and it is no separator.
+      {"C:\\A\\\x81\x5C.png", "C:\\A"},
+      {"C:\\\x81\x5C\\x.png", "C:\\\x81\x5C"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    Text folder = path_folder(c.path);
+    if (!c.expected) {
+      EXPECT_EQ(folder.get(), nullptr);
+    } else {
+      EXPECT_STREQ(folder.c_str(), c.expected);
+    }
+  }
+}
+
+TEST(WriteWholeFile, NameWhoseTrailByteIsABackslash) {
+  TempFolder dir;
+  const std::string path = dir.file("\x81\x5C.png");  // 乗.png
+  Bytes a = bytes_of("seal");
+  ASSERT_TRUE(write_whole_file(path.c_str(), a.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "seal");
+  EXPECT_EQ(dir.listing(), "\x81\x5C.png");
+}
+
 TEST(FileExists, FilesAndFoldersExistMissingOnesDoNot) {
   TempFolder dir;
   put_file(dir.file("a.bin"), "x");
@@ -69,8 +106,8 @@ TEST(ReadWholeFile, ReadsAFileAnotherHandleIsWriting) {
   TempFolder dir;
   const std::string path = dir.file("open.txt");
   put_file(path, "shared");
-  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE writer =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   EXPECT_EQ(contents(read_whole_file(path.c_str())), "shared");
   CloseHandle(writer);

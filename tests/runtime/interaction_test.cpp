@@ -1,11 +1,12 @@
 // The message box command (through the recorder of the test main, so nothing waits for a
 // click) and event pumping with a real window on the test display.
+#include "runtime/interaction.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "runtime/interaction.h"
 #include "tests/support/message_recorder.h"
 
 using namespace tambrel;
@@ -20,8 +21,8 @@ TEST(ShowMessage, ResultIsTheButtonCodeMinusOne) {
     int button;
     int32_t expected;
   };
-  const Case cases[] = {{IDOK, 0}, {IDCANCEL, 1}, {IDABORT, 2}, {IDRETRY, 3},
-                        {IDIGNORE, 4}, {IDYES, 5}, {IDNO, 6}};
+  const Case cases[] = {{IDOK, 0},     {IDCANCEL, 1}, {IDABORT, 2}, {IDRETRY, 3},
+                        {IDIGNORE, 4}, {IDYES, 5},    {IDNO, 6}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button);
     set_box_answer(c.button);

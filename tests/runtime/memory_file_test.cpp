@@ -1,5 +1,7 @@
 // Memory files and the handle commands: line reading over the line-end forms, the end test,
 // handle validation against the open list, and the list under two threads at once.
+#include "runtime/memory_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/memory_file.h"
 #include "runtime/text.h"
 
 using namespace tambrel;
@@ -86,23 +87,24 @@ TEST(AtEndOfFile, EmptyFileAfterRewindIsAtItsEnd) {
 
 TEST(AtEndOfFile, TerminatorFlagLooksAtTheNextByteWithoutMoving) {
   FileHandle h = open_memory_file();
-  write_text_to_file(h, "ab\r\x1a" "c");
+  write_text_to_file(h, "ab\r\x1a\x63");  // "ab" CR 0x1A "c"
   rewind_file(h);
   EXPECT_EQ(read_line(h), "ab");
   EXPECT_FALSE(at_end_of_file(h));
   EXPECT_TRUE(at_end_of_file(h, true)) << "0x1A is an end marker";
   EXPECT_TRUE(at_end_of_file(h, true)) << "looking did not move the position";
   EXPECT_FALSE(at_end_of_file(h, false));
-  EXPECT_EQ(read_line(h), "\x1a" "c");
+  EXPECT_EQ(read_line(h), "\x1a\x63");
   close_file(h);
 }
 
 TEST(WriteTextToFile, ValuesAreWrittenAsTheirTexts) {
   FileHandle h = open_memory_file();
   Bytes block(std::string("blk\0tail", 8).data(), 8);  // a block goes up to its first zero
-  EXPECT_TRUE(write_text_to_file(h, {text_arg("n="), int_arg(42), text_arg(" r="), double_arg(1.5),
-                                     text_arg(" "), bool_arg(true), text_arg(nullptr),
-                                     make_arg(TYPE_OBJECT), text_arg(" "), bytes_arg(block.block())}));
+  EXPECT_TRUE(write_text_to_file(
+      h,
+      {text_arg("n="), int_arg(42), text_arg(" r="), double_arg(1.5), text_arg(" "), bool_arg(true),
+       text_arg(nullptr), make_arg(TYPE_OBJECT), text_arg(" "), bytes_arg(block.block())}));
   rewind_file(h);
   EXPECT_EQ(read_line(h), "n=42 r=1.5 真 blk");
   close_file(h);
@@ -187,7 +189,7 @@ TEST(MemoryFile, SeekOrigins) {
     int64_t expected;  // result and new position; -1 leaves the position
   };
   const Case cases[] = {
-      {5, 2, 0, 2}, {5, 2, 1, 7}, {5, -2, 2, 8}, {5, -6, 1, -1},
+      {5, 2, 0, 2},  {5, 2, 1, 7},   {5, -2, 2, 8},   {5, -6, 1, -1},
       {5, 0, 3, -1}, {5, 20, 0, 20}, {5, -11, 2, -1},
   };
   for (const Case& c : cases) {

@@ -1,10 +1,10 @@
 // Number commands: bitwise folds, real remainders and divisions, random ranges.
+#include "runtime/numbers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <set>
-
-#include "runtime/numbers.h"
 
 using namespace tambrel;
 
@@ -27,8 +27,8 @@ TEST(Bitwise, ShiftKeepsTheSignAndPackingPutsTheHighHalfSecond) {
     int32_t expected;
   };
   const Case cases[] = {
-      {8, 1, 4}, {-8, 1, -4}, {-1, 31, -1}, {-1, 40, -1}, {0x40000000, 31, 0},
-      {0x40000000, 40, 0}, {5, 0, 5}, {5, -3, 5},
+      {8, 1, 4},           {-8, 1, -4},         {-1, 31, -1}, {-1, 40, -1},
+      {0x40000000, 31, 0}, {0x40000000, 40, 0}, {5, 0, 5},    {5, -3, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.value << " >> " << c.bits);
@@ -37,7 +37,8 @@ TEST(Bitwise, ShiftKeepsTheSignAndPackingPutsTheHighHalfSecond) {
   EXPECT_EQ(pack_halves(0x1234, 0x5678), 0x56781234);
   EXPECT_EQ(pack_halves(-1, 0), 0xFFFF);
   EXPECT_EQ(pack_halves(0, -1), static_cast<int32_t>(0xFFFF0000));
-  EXPECT_EQ(pack_halves(0x12345, 0x1), 0x00012345 & 0x1FFFF) << "only the low 16 bits of the low half";
+  EXPECT_EQ(pack_halves(0x12345, 0x1), 0x00012345 & 0x1FFFF)
+      << "only the low 16 bits of the low half";
 }
 
 TEST(RealFolds, RemainderAndIntDivideLeftToRight) {
@@ -56,9 +57,9 @@ TEST(RandomInt, Ranges) {
   };
   const Case cases[] = {
       {5, 5, 5, 5},
-      {10, 1, 1, 10},   // bounds in either order
-      {-5, 3, 0, 3},    // a negative low counts as 0
-      {3, -4, 0, 3},    // and so does a negative high
+      {10, 1, 1, 10},  // bounds in either order
+      {-5, 3, 0, 3},   // a negative low counts as 0
+      {3, -4, 0, 3},   // and so does a negative high
       {{}, -4, 0, 0},
       {0, 1, 0, 1},
       {2000000000, {}, 2000000000, 0x7FFFFFFF},

@@ -2,6 +2,8 @@
 // purpose: "乤" is 81 61 (its trail byte is 'a'), "丂" is 81 40 (trail '@'), "啊" is B0 A1 and
 // the full-width space is A1 A1, so a scan that does not step over double-byte characters
 // matches or cuts inside them.
+#include "runtime/text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "runtime/datetime.h"
-#include "runtime/text.h"
 
 using namespace tambrel;
 
@@ -48,11 +49,11 @@ TEST(LeftAndMidText, Bounds) {
     const char* expected;
   };
   const Case cases[] = {
-      {"abcdef", 0, 2, "ab"},   {"abcdef", 0, 6, "abcdef"}, {"abcdef", 0, 99, "abcdef"},
-      {"abcdef", 0, 0, kNull},  {"abcdef", 0, -1, kNull},   {"", 0, 2, kNull},
-      {"abcdef", 2, 3, "bcd"},  {"abcdef", 5, 10, "ef"},    {"abcdef", 6, 1, "f"},
-      {"abcdef", 7, 1, kNull},  {"abcdef", 0, 0, kNull},    {"abcdef", -1, 2, kNull},
-      {"abcdef", 2, 0, kNull},  {"abcdef", 2, -3, kNull},   {"", 1, 1, kNull},
+      {"abcdef", 0, 2, "ab"},  {"abcdef", 0, 6, "abcdef"}, {"abcdef", 0, 99, "abcdef"},
+      {"abcdef", 0, 0, kNull}, {"abcdef", 0, -1, kNull},   {"", 0, 2, kNull},
+      {"abcdef", 2, 3, "bcd"}, {"abcdef", 5, 10, "ef"},    {"abcdef", 6, 1, "f"},
+      {"abcdef", 7, 1, kNull}, {"abcdef", 0, 0, kNull},    {"abcdef", -1, 2, kNull},
+      {"abcdef", 2, 0, kNull}, {"abcdef", 2, -3, kNull},   {"", 1, 1, kNull},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "'" << c.text << "' start " << c.start << " n " << c.n);
@@ -93,10 +94,10 @@ TEST(FindText, Cases) {
       // The trail byte of 乤 (81 61) is 'a': no match inside it, not even without case.
       {"\x81\x61", "a", {}, false, -1},
       {"\x81\x61", "A", {}, true, -1},
-      {"\x81\x61" "A", "a", {}, true, 3},
+      {"\x81\x61\x41", "a", {}, true, 3},
       // A start inside a character moves on to the next character.
       {"\x81\x40@", "@", 2, false, 3},
-      {"\x81\x40" "\x81\x40", "\x40\x81", {}, false, -1},
+      {"\x81\x40\x81\x40", "\x40\x81", {}, false, -1},
       {"文本：印章", "印章", {}, false, 7},
   };
   for (const Case& c : cases) {
@@ -122,7 +123,7 @@ TEST(ReplacePart, Bounds) {
       {"abcdef", 6, 1, "X", "abcdeX"},
       {"abcdef", 2, 0, "X", "abcdef"},
       {"abcdef", 2, -1, "X", "abcdef"},
-      {"abcdef", 0, 2, "X", "Xcdef"},   // start < 1 counts as 1
+      {"abcdef", 0, 2, "X", "Xcdef"},  // start < 1 counts as 1
       {"abcdef", -9, 1, {}, "bcdef"},
       {"", 1, 1, "new", "new"},
       {"", 1, 1, "", kNull},
@@ -154,16 +155,16 @@ TEST(ReplaceText, Cases) {
       {"aaaa", "aa", "b", {}, {}, true, "bb"},  // no overlap
       {"aaa", "aa", "b", {}, {}, true, "ba"},
       {"abc", "x", "y", {}, {}, true, "abc"},
-      {"abc", "b", "yy", 0, {}, true, "abc"},   // start < 1
-      {"abc", "b", "yy", {}, 0, true, "abc"},   // count < 1
-      {"abc", "b", "yy", 3, {}, true, "abc"},   // start beyond the last place to match
+      {"abc", "b", "yy", 0, {}, true, "abc"},  // start < 1
+      {"abc", "b", "yy", {}, 0, true, "abc"},  // count < 1
+      {"abc", "b", "yy", 3, {}, true, "abc"},  // start beyond the last place to match
       {"abc", "c", "yy", 3, {}, true, "abyy"},
       {"abc", "", "y", {}, {}, true, "abc"},
       {"ab", "abc", "y", {}, {}, true, "ab"},
       {"", "a", "y", {}, {}, true, kNull},
       {"ab", "ab", {}, {}, {}, true, kNull},
       {"\x81\x40@", "@", "#", {}, {}, true, "\x81\x40#"},
-      {"\x81\x61" "a", "A", "b", {}, {}, false, "\x81\x61" "b"},
+      {"\x81\x61\x61", "A", "b", {}, {}, false, "\x81\x61\x62"},
       {"印章印章", "印", "图", {}, 1, true, "图章印章"},
   };
   for (const Case& c : cases) {
@@ -230,12 +231,9 @@ TEST(ValueToText, DateTimes) {
     const char* expected;
   };
   const Case cases[] = {
-      {10, 0, 0, "2012年10月22日10时"},
-      {0, 0, 0, "2012年10月22日"},
-      {10, 30, 0, "2012年10月22日10时30分"},
-      {10, 30, 15, "2012年10月22日10时30分15秒"},
-      {10, 0, 5, "2012年10月22日10时0分5秒"},
-      {0, 0, 1, "2012年10月22日0时0分1秒"},
+      {10, 0, 0, "2012年10月22日10时"},       {0, 0, 0, "2012年10月22日"},
+      {10, 30, 0, "2012年10月22日10时30分"},  {10, 30, 15, "2012年10月22日10时30分15秒"},
+      {10, 0, 5, "2012年10月22日10时0分5秒"}, {0, 0, 1, "2012年10月22日0时0分1秒"},
   };
   for (const Case& c : cases) {
     DateTimeParts p = day;
@@ -299,8 +297,8 @@ TEST(ToInt, Cases) {
       {datetime_arg(5.5), 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "tag " << std::hex << c.value.tag << " expected "
-                                    << std::dec << c.expected);
+    SCOPED_TRACE(testing::Message()
+                 << "tag " << std::hex << c.value.tag << " expected " << std::dec << c.expected);
     EXPECT_EQ(to_int(c.value), c.expected);
   }
   expect_text(normalize_number_text("１２／３＼4"), "12/3\\4");
