@@ -62,6 +62,26 @@ Socket bound_listener(uint16_t* port) {
   return s;
 }
 
+// Request line and header fields of the head that ends at `head_end`.
+void parse_head(const std::string& data, size_t head_end, HttpRequest* r) {
+  size_t first_eol = data.find("\r\n");
+  std::string request_line = data.substr(0, first_eol);
+  size_t sp1 = request_line.find(' ');
+  size_t sp2 = request_line.rfind(' ');
+  r->method = request_line.substr(0, sp1);
+  if (sp1 != std::string::npos && sp2 > sp1) r->target = request_line.substr(sp1 + 1, sp2 - sp1 - 1);
+  size_t pos = first_eol + 2;
+  while (pos < head_end) {
+    size_t eol = data.find("\r\n", pos);
+    std::string line = data.substr(pos, eol - pos);
+    size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      r->headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
+    }
+    pos = eol + 2;
+  }
+}
+
 }  // namespace
 
 std::string HttpRequest::header(const std::string& name) const {
@@ -147,16 +167,7 @@ void TestHttpServer::serve(SOCKET raw) {
       if (header_end != std::string::npos) {
         need = header_end + 4;
         HttpRequest probe;
-        size_t pos = data.find("\r\n") + 2;
-        while (pos < header_end) {
-          size_t eol = data.find("\r\n", pos);
-          std::string line = data.substr(pos, eol - pos);
-          size_t colon = line.find(':');
-          if (colon != std::string::npos) {
-            probe.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
-          }
-          pos = eol + 2;
-        }
+        parse_head(data, header_end, &probe);
         std::string length = probe.header("Content-Length");
         if (!length.empty()) need += std::strtoul(length.c_str(), nullptr, 10);
       }
@@ -165,22 +176,7 @@ void TestHttpServer::serve(SOCKET raw) {
   if (stopping_ || header_end == std::string::npos) return;
 
   HttpRequest request;
-  size_t first_eol = data.find("\r\n");
-  std::string request_line = data.substr(0, first_eol);
-  size_t sp1 = request_line.find(' ');
-  size_t sp2 = request_line.rfind(' ');
-  request.method = request_line.substr(0, sp1);
-  request.target = request_line.substr(sp1 + 1, sp2 - sp1 - 1);
-  size_t pos = first_eol + 2;
-  while (pos < header_end) {
-    size_t eol = data.find("\r\n", pos);
-    std::string line = data.substr(pos, eol - pos);
-    size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
-    }
-    pos = eol + 2;
-  }
+  parse_head(data, header_end, &request);
   request.body = data.substr(header_end + 4);
   {
     std::lock_guard lock(mutex_);
