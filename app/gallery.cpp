@@ -1,0 +1,384 @@
+// Gallery pages, thumbnail cache, row drawing and the preview.
+#include "app/gallery.h"
+
+#include <windows.h>
+
+#include "app/app.h"
+#include "app/config.h"
+#include "picture/argb.h"
+#include "picture/bitmap_picture.h"
+#include "picture/drawing_surface.h"
+#include "picture/font.h"
+#include "picture/graphics_path.h"
+#include "picture/linear_gradient_brush.h"
+#include "picture/native_object.h"
+#include "picture/pen.h"
+#include "picture/picture.h"
+#include "picture/solid_brush.h"
+#include "picture/string_format.h"
+#include "runtime/binding.h"
+#include "runtime/files.h"
+#include "runtime/interaction.h"
+#include "runtime/text.h"
+#include "web/web_request.h"
+
+TAMBREL_BOUND(gallery_user32, "user32", CallWindowProcA)
+TAMBREL_BOUND(gallery_user32, "user32", GetClientRect)
+TAMBREL_BOUND(gallery_user32, "user32", SetWindowLongPtrA)
+
+namespace tambrel::app {
+namespace {
+
+namespace u32 = gallery_user32;
+
+constexpr int kNavigationRowHeight = 40;
+constexpr int kTemplateRowHeight = 90;
+constexpr int kRowCount = 6;
+constexpr unsigned kPixelFormat32bppRGB = 0x22009;
+constexpr int kTextRenderingClearTypeGridFit = 5;
+constexpr char kRowFont[] = "微软雅黑";
+
+constexpr COLORREF rgb(int r, int g, int b) { return RGB(r, g, b); }
+
+struct RowColours {
+  bool background;
+  ARGB from, to;
+  bool outline;
+  ARGB outline_colour;
+  ARGB frame;
+  ARGB title;
+};
+
+RowColours colours_for(RowState state) {
+  switch (state) {
+    case ROW_HOVER:
+      return {true, ToArgb(rgb(242, 251, 255), 255), ToArgb(rgb(220, 243, 255), 255), true,
+              ToArgb(rgb(0, 136, 255), 70), ToArgb(rgb(255, 255, 255), 50), ToArgb(0, 255)};
+    case ROW_SELECTED:
+      return {true, ToArgb(rgb(252, 234, 163), 155), ToArgb(rgb(251, 229, 145), 255), true,
+              ToArgb(rgb(252, 193, 49), 255), ToArgb(rgb(170, 206, 198), 200), ToArgb(0, 255)};
+    default:
+      return {false, 0, 0, false, 0, ToArgb(rgb(255, 255, 255), 100), ToArgb(0, 230)};
+  }
+}
+
+int selected_row() { return static_cast<int>(galleryList->CurrentIndex()); }
+
+}  // namespace
+
+Text cachePath(const char* thumbnailFile) {
+  Text folder = program_folder();
+  return text_concat({folder.c_str(), "\\tmp\\", thumbnailFile});
+}
+
+// ---- the component --------------------------------------------------------------------------
+
+Gallery::Gallery() { StartGdiPlus(); }
+
+Gallery::~Gallery() {
+  // Put the replaced procedures back while the windows still exist.
+  if (list_ && IsWindow(list_) && list_prev_) u32::SetWindowLongPtrA(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(list_prev_));
+  if (parent_ && IsWindow(parent_) && parent_prev_) {
+    u32::SetWindowLongPtrA(parent_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(parent_prev_));
+  }
+}
+
+void Gallery::Hook(HWND parent, HWND list) {
+  parent_ = parent;
+  list_ = list;
+  parent_prev_ = reinterpret_cast<WNDPROC>(
+      u32::SetWindowLongPtrA(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParentProc)));
+  list_prev_ = reinterpret_cast<WNDPROC>(
+      u32::SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListProc)));
+}
+
+LRESULT CALLBACK Gallery::ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Gallery& g = *gallery;
+  if (message == WM_DRAWITEM) {
+    auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lparam);
+    if (item->CtlType == ODT_LISTBOX && item->hwndItem == g.list_) {
+      const int row = static_cast<int>(item->itemID);
+      if (row >= 0 && row < static_cast<int>(galleryItems.size())) {
+        RowState state = ROW_NORMAL;
+        if (item->itemState & ODS_SELECTED) {
+          state = ROW_SELECTED;
+        } else if (row == g.hoverRow - 1) {
+          state = ROW_HOVER;
+        }
+        g.DrawRowIn(row, state, item->rcItem);
+      }
+    }
+    return 0;
+  }
+  return u32::CallWindowProcA(g.parent_prev_, hwnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK Gallery::ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Gallery& g = *gallery;
+  WNDPROC prev = g.list_prev_;
+  switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONUP:
+      return 0;  // the list box never changes the selection by itself
+    case WM_LBUTTONDBLCLK:
+      return 0;
+    case WM_LBUTTONUP:
+      g.OnClick(lparam);
+      break;
+    case WM_MOUSEMOVE: {
+      const LRESULT row = SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lparam);
+      TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+      TrackMouseEvent(&track);
+      g.OnHover(row);
+      break;
+    }
+    case WM_MOUSELEAVE:
+      g.OnHover(0x10000);
+      break;
+    case WM_ERASEBKGND:
+      g.EraseBelowRows(hwnd, reinterpret_cast<HDC>(wparam));
+      return 0;
+  }
+  return u32::CallWindowProcA(prev, hwnd, message, wparam, lparam);
+}
+
+void Gallery::OnClick(LPARAM lparam) {
+  LRESULT row = SendMessageA(list_, LB_ITEMFROMPOINT, 0, lparam);
+  if (row < 0 || row > 0xFFFF) return;
+  const int page_index = static_cast<int>(pageSelector->CurrentIndex());
+  if (row == 0) {
+    if (page_index > 0) {
+      pageSelector->SetCurrent(page_index - 1);
+      showPage(page_index);
+    }
+    row = 1;
+  } else if (row == kRowCount - 1) {
+    if (page_index < kPageCount - 1) {
+      pageSelector->SetCurrent(page_index + 1);
+      showPage(page_index + 2);
+    }
+    row = 1;
+  } else {
+    stampPreview->Invalidate(1);
+  }
+  SendMessageA(list_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+}
+
+void Gallery::OnHover(LPARAM row) {
+  const int selected = selected_row();
+  if (row < 0x10000) {
+    bool redraw = false;
+    if (hoverRow == 0) {
+      hoverRow = static_cast<int>(row) + 1;
+      redraw = true;
+    }
+    if (hoverRow - 1 == selected) hoverRow = 0;
+    if (hoverRow != 0 && hoverRow - 1 != selected && hoverRow - 1 != row) {
+      DrawRow(hoverRow - 1, ROW_NORMAL);
+      hoverRow = static_cast<int>(row) + 1;
+      redraw = true;
+    }
+    if (redraw && row != selected) DrawRow(static_cast<int>(row), ROW_HOVER);
+  } else if (hoverRow != 0) {
+    DrawRow(hoverRow - 1, ROW_NORMAL);
+    hoverRow = 0;
+  }
+}
+
+void Gallery::EraseBelowRows(HWND list, HDC dc) {
+  const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  RECT last{};
+  SendMessageA(list, LB_GETITEMRECT, static_cast<WPARAM>(count - 1), reinterpret_cast<LPARAM>(&last));
+  RECT client{};
+  u32::GetClientRect(list, &client);
+  if (last.bottom < client.bottom) {
+    RECT rest{0, last.bottom, client.right, client.bottom};
+    FillRect(dc, &rest, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  }
+}
+
+void Gallery::DrawRow(int row, RowState state) {
+  if (row < 0 || row >= static_cast<int>(galleryItems.size())) return;
+  RECT rect{};
+  if (SendMessageA(list_, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)) ==
+      LB_ERR) {
+    return;
+  }
+  DrawRowIn(row, state, rect);
+}
+
+void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
+  const GalleryItem& item = galleryItems[row + 1];
+  const int w = rect.right - rect.left;
+  const int h = rect.bottom - rect.top + 1;
+  const bool navigation = row == 0 || row == kRowCount - 1;
+  const RowColours c = colours_for(state);
+
+  BitmapPicture canvas;
+  canvas.Create(w, h, kPixelFormat32bppRGB);
+  DrawingSurface surface;
+  surface.FromImage(canvas);
+  surface.SetTextRenderingHint(kTextRenderingClearTypeGridFit);
+
+  SolidBrush white;
+  white.Create(ToArgb(rgb(255, 255, 255)));
+  surface.FillRectangle(white, 0, 0, static_cast<float>(w), static_cast<float>(h));
+
+  GraphicsPath outline;
+  outline.Create();
+  outline.AddRoundedRectangle(1, 1, static_cast<float>(w - 3), static_cast<float>(h - 3), 5);
+  const gp::RectF gradient_rect(0, 0, static_cast<float>(w - 3), static_cast<float>(h - 3));
+  LinearGradientBrush gradient;
+  gradient.CreateFromRect(gradient_rect, c.from, c.to, 0);
+  Pen pen;
+  pen.Create(ToArgb(0), 1.0f);
+  Font font;
+  font.CreateByName(kRowFont, 13, navigation ? 1 : 0);
+
+  if (c.background) {
+    gradient.SetLinearColors(c.from, c.to);
+    surface.FillRectangle(gradient, 2, 2, static_cast<float>(w - 4), static_cast<float>(h - 4));
+  }
+  if (c.outline) {
+    pen.SetColor(c.outline_colour);
+    surface.DrawPath(pen, outline);
+  }
+  if (!navigation) {
+    surface.FillRectangle(white, 6, 6, 72, 72);
+    Picture thumbnail;
+    if (thumbnail.LoadFromBytes(item.image)) surface.DrawImageRect(thumbnail, 6, 6, 72, 72, 2);
+    outline.Reset();
+    outline.AddRoundedRectangle(5, 5, 74, 74, 25);
+    pen.SetWidth(0.2f);
+    pen.SetColor(c.frame);
+    surface.DrawPath(pen, outline);
+  }
+
+  SolidBrush text_brush;
+  text_brush.Create(c.title);
+  const StringFormat default_layout;  // never created: GDI+ lays the text out by default
+  surface.DrawString(item.title.c_str(), font, text_brush,
+                     gp::RectF(100, 6.5f, gradient_rect.Width, gradient_rect.Height), default_layout);
+  if (state == ROW_SELECTED) {
+    font.Dispose();
+    font.CreateByName(kRowFont, 12, 0);
+    text_brush.SetColor(ToArgb(0, 200));
+    surface.DrawString(item.id.c_str(), font, text_brush,
+                       gp::RectF(101, 26, gradient_rect.Width, gradient_rect.Height), default_layout);
+  }
+  surface.Dispose();
+
+  DrawingSurface screen;
+  screen.FromWindow(list_);
+  screen.DrawImage(canvas, static_cast<float>(rect.left), static_cast<float>(rect.top));
+}
+
+// ---- pages -----------------------------------------------------------------------------------
+
+void createGallery(HWND parent, int x, int y, int width, int height) {
+  if (!galleryList->Create(parent, 0x10000020, x, y, width, height, 0x20)) {
+    show_message("列表框创建失败!请检查参数。  ", 64, "错误#001");
+    return;
+  }
+  galleryList->Send(LB_SETHORIZONTALEXTENT, 1, 0);
+  gallery->Hook(parent, galleryList->Handle());
+}
+
+void clearRows() {
+  galleryItems.redim(0);
+  galleryList->Send(LB_RESETCONTENT);
+}
+
+void addRow(const GalleryItem& item) {
+  galleryItems.append(item);
+  const LRESULT index = galleryList->Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.title.c_str()));
+  galleryList->Send(LB_SETITEMDATA, static_cast<WPARAM>(index), 0);
+  galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(index), kTemplateRowHeight);
+  galleryList->Send(LB_SETHORIZONTALEXTENT, 1, 0);
+  galleryList->Invalidate(1);
+  galleryList->Send(LB_SETITEMHEIGHT, 0, kNavigationRowHeight);
+  galleryList->Send(LB_SETITEMHEIGHT, kRowCount - 1, kNavigationRowHeight);
+}
+
+namespace {
+
+// The cached picture of a template, downloaded and cached when missing. A failed download is
+// not cached, so the next showing of the page tries again; the cache file is replaced
+// atomically, so a crash never leaves a truncated thumbnail behind.
+Bytes thumbnail_for(const char* thumbnailFile) {
+  Text path = cachePath(thumbnailFile);
+  if (file_exists(path.c_str())) return read_whole_file(path.c_str());
+  Text url = text_concat({"http://", SERVICE_HOST, "/maker/thumbnails/", thumbnailFile});
+  Bytes image = WebRequest(&url);
+  if (image.empty()) return {};
+  Text folder = text_concat({program_folder().c_str(), "\\tmp"});
+  if (!file_exists(folder.c_str())) {
+    Text with_slash = text_concat({folder.c_str(), "\\"});
+    create_folder(with_slash.c_str());
+  }
+  write_whole_file(path.c_str(), image.block());
+  return image;
+}
+
+}  // namespace
+
+void showPage(int page) {
+  clearRows();
+  int k = (page - 1) * 4;
+  for (int row = 0; row < kRowCount; ++row) {
+    ++k;
+    GalleryItem item;
+    if (row == 0) {
+      item.title = Text("上一页");
+    } else if (row == kRowCount - 1) {
+      item.title = Text("下一页");
+    } else {
+      const StampTemplate& t = TemplateCatalog[k];
+      item.title = t.title;
+      item.id = t.id;
+      item.thumbnailFile = t.thumbnailFile;
+      item.image = thumbnail_for(t.thumbnailFile.c_str());
+    }
+    addRow(item);
+  }
+  galleryList->Send(LB_SETCURSEL, 1);
+  stampPreview->Invalidate(1);
+}
+
+void fillPageSelector() {
+  for (int n = 1; n <= kPageCount; ++n) {
+    Text label = value_to_text(int_arg(n));
+    pageSelector->AddItem(label.c_str(), n);
+  }
+  pageSelector->SetCurrent(0);
+}
+
+void onPageSelected() { showPage(static_cast<int>(pageSelector->CurrentIndex()) + 1); }
+
+void drawPreview() {
+  const int row = selected_row();
+  if (row < 0 || row > 0xFFFF) return;
+  const GalleryItem& item = galleryItems[row + 1];
+  if (item.image.empty()) return;
+  Picture picture;
+  picture.LoadFromBytes(item.image);
+  const int w = picture.GetWidth();
+  const int h = picture.GetHeight();
+  if (w < 1 || h < 1) return;
+  stampPreview->Width(w < 300 ? w : 300);
+  stampPreview->Height(h < 300 ? h : 300);
+
+  const int pw = static_cast<int>(stampPreview->Width());
+  const int ph = static_cast<int>(stampPreview->Height());
+  BitmapPicture canvas;
+  canvas.Create(pw, ph, kPixelFormat32bppRGB);
+  DrawingSurface surface;
+  surface.FromImage(canvas);
+  surface.DrawImageRect(picture, 0, 0, static_cast<float>(pw), static_cast<float>(ph));
+  surface.Dispose();
+  DrawingSurface screen;
+  screen.FromWindow(stampPreview->Handle());
+  screen.DrawImage(canvas, 0, 0);
+}
+
+}  // namespace tambrel::app
