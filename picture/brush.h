@@ -36,7 +36,10 @@ class Brush : public NativeObject {
   }
   virtual void AfterStore(void* h) {}
   // Stores a newly made brush (status Ok) or leaves the object empty.
-  bool StoreNew(GpStatus status, void* h) {
+  // `h` is read only after the call that filled it has returned (argument evaluation order
+  // is unspecified, so a by-value copy could be taken before the call ran).
+  template <class Native>
+  bool StoreNew(GpStatus status, Native* const& h) {
     const bool ok = RecordStatus(status);
     SetNativeHandle(ok ? h : nullptr);
     return ok;

@@ -179,7 +179,7 @@ DrawingSurface& DrawingSurface::operator=(DrawingSurface&& o) noexcept {
   return *this;
 }
 
-bool DrawingSurface::StoreNew(GpStatus status, gp::GpGraphics* graphics) {
+bool DrawingSurface::StoreNew(GpStatus status, gp::GpGraphics* const& graphics) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? graphics : nullptr);
   return ok;

@@ -242,7 +242,7 @@ class DrawingSurface : public NativeObject {
 
  private:
   // Replaces a held context by a newly made one (status Ok) or leaves the surface empty.
-  bool StoreNew(GpStatus status, gp::GpGraphics* graphics);
+  bool StoreNew(GpStatus status, gp::GpGraphics* const& graphics);
 
   gp::GpGraphics* graphics_ = nullptr;
 };

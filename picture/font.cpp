@@ -29,7 +29,7 @@ namespace tambrel {
 
 using namespace picture_detail;
 
-bool Font::StoreNew(GpStatus status, gp::GpFont* font) {
+bool Font::StoreNew(GpStatus status, gp::GpFont* const& font) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? font : nullptr);
   return ok;

@@ -21,7 +21,7 @@ namespace tambrel {
 
 using namespace picture_detail;
 
-bool FontFamily::StoreNew(GpStatus status, gp::GpFontFamily* family) {
+bool FontFamily::StoreNew(GpStatus status, gp::GpFontFamily* const& family) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? family : nullptr);
   return ok;

@@ -88,7 +88,7 @@ gp::GpGraphics* graphics_of(const DrawingSurface* s) { return s ? s->graphics() 
 
 }  // namespace
 
-bool GraphicsPath::StoreNew(GpStatus status, gp::GpPath* path) {
+bool GraphicsPath::StoreNew(GpStatus status, gp::GpPath* const& path) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? path : nullptr);
   return ok;

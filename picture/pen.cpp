@@ -61,7 +61,7 @@ gp::MatrixOrder order_of(std::optional<int> order) {
 
 }  // namespace
 
-bool Pen::StoreNew(GpStatus status, gp::GpPen* pen) {
+bool Pen::StoreNew(GpStatus status, gp::GpPen* const& pen) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? pen : nullptr);
   return ok;

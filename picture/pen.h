@@ -85,7 +85,7 @@ class Pen : public NativeObject {
   void StoreNative(void* h) override { pen_ = static_cast<gp::GpPen*>(h); }
 
  private:
-  bool StoreNew(GpStatus status, gp::GpPen* pen);
+  bool StoreNew(GpStatus status, gp::GpPen* const& pen);
 
   gp::GpPen* pen_ = nullptr;
 };

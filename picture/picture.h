@@ -109,7 +109,10 @@ class Picture : public NativeObject {
     OwnStream().Close();
   }
   // Stores a newly made native image when the status is Ok, nothing otherwise.
-  bool StoreNew(GpStatus status, void* h) {
+  // `h` is read only after the call that filled it has returned (argument evaluation order
+  // is unspecified, so a by-value copy could be taken before the call ran).
+  template <class Native>
+  bool StoreNew(GpStatus status, Native* const& h) {
     const bool ok = RecordStatus(status);
     SetNativeHandle(ok ? h : nullptr);
     return ok;

@@ -27,7 +27,7 @@ TAMBREL_GDIP(GdipGetStringFormatMeasurableCharacterRangeCount)
 
 namespace tambrel {
 
-bool StringFormat::StoreNew(GpStatus status, gp::GpStringFormat* format) {
+bool StringFormat::StoreNew(GpStatus status, gp::GpStringFormat* const& format) {
   const bool ok = RecordStatus(status);
   SetNativeHandle(ok ? format : nullptr);
   return ok;
