@@ -4,6 +4,13 @@
 # and ctest never sees the end of that test's output.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
+
+# Wine's background processes outlive this script: they must not inherit its open files, or a
+# lock held by whoever called us (the build lock) would stay held for as long as they run.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  if [ "$fd" -gt 2 ] && [ "$fd" -lt 255 ]; then eval "exec $fd>&-"; fi
+done
 if [ ! -f "$WINEPREFIX/.tambrel-ready" ]; then
   mkdir -p "$WINEPREFIX"
   timeout 300 wineboot --init </dev/null >/dev/null 2>&1 || true
