@@ -6,7 +6,14 @@ tambrel_ensure_display() {
   fi
   local fdfile
   fdfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  # Started without the caller's other open files (such as the build lock).
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      fd=${fd##*/}
+      if [ "$fd" -gt 2 ] && [ "$fd" -lt 255 ]; then eval "exec $fd>&-"; fi
+    done
+    exec Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1
+  ) &
   TAMBREL_XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$fdfile" ] && break
