@@ -23,7 +23,7 @@ if [ ! -f "$WINEPREFIX/.tambrel-ready" ]; then
 fi
 case "${1:-start}" in
   start)
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
     timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     ;;
   stop)
