@@ -1,0 +1,606 @@
+// The stamp tool end to end: the real Tambrel.exe, started in a folder of its own, operated
+// from outside with window messages and read back through window messages and screen pixels,
+// against the real stamp service on the tool's fixed address 127.0.0.1:8077.
+//
+// Every launch of the tool costs seconds under Wine, so each test groups the checks that one
+// run of the tool can make: start-up and cache (plus a second, offline run), paging and hover,
+// generation and saving, and the update check's boxes. The service is started by each test
+// with the options it needs and stopped after it; the access log shows what the tool sent.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/catalog.h"
+#include "tests/e2e/driver.h"
+
+using namespace tambrel;
+using namespace tambrel::e2e;
+using testing::ElementsAreArray;
+
+namespace {
+
+std::string environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+// Titles of the six rows of page p, as the gallery must show them.
+std::vector<std::wstring> page_rows(int page) {
+  std::vector<std::wstring> rows{L"上一页"};
+  for (int k = 4 * (page - 1) + 2; k <= 4 * (page - 1) + 5; ++k) {
+    rows.push_back(gbk_to_wide(app::TemplateCatalog[k].title.c_str()));
+  }
+  rows.push_back(L"下一页");
+  return rows;
+}
+
+std::string thumbnail_file(int position) { return app::TemplateCatalog[position].thumbnailFile.c_str(); }
+
+// Screen colours of a row's background at a point left of the title and below it, where only
+// the row's fill shows: white in the normal state, the blue gradient when hovered, the yellow
+// gradient when selected.
+constexpr POINT kRowFillPoint{90, 60};
+bool is_normal_fill(Rgb c) { return is_near_white(c); }
+bool is_hover_fill(Rgb c) { return c.r >= 220 && c.r <= 247 && c.g >= 240 && c.g <= 254 && c.b >= 250; }
+bool is_selected_fill(Rgb c) { return c.r >= 240 && c.g >= 220 && c.g <= 250 && c.b <= 225; }
+
+Rgb row_fill(const Tool& tool, int row) {
+  const RECT r = tool.row_rect(row);
+  ScreenShot shot(tool.list(), RECT{kRowFillPoint.x, r.top + kRowFillPoint.y, kRowFillPoint.x + 1,
+                                    r.top + kRowFillPoint.y + 1});
+  return shot.at(0, 0);
+}
+
+void hover_over(const Tool& tool, int row) {
+  const RECT r = tool.row_rect(row);
+  move_pointer_to(tool.list(), POINT{150, r.top + 40});
+  tool.responsive();  // the first move is handled before the second comes
+  move_pointer_to(tool.list(), POINT{160, r.top + 50});
+}
+
+bool wait_for_fill(const Tool& tool, int row, bool (*state)(Rgb)) {
+  return wait_until([&] { return state(row_fill(tool, row)); }, seconds(5));
+}
+
+// How well the preview on the screen shows a picture: sampled points where the picture is
+// solid red must be red on the screen, points where it is fully transparent must not be.
+struct PreviewMatch {
+  int width = 0, height = 0;
+  int red_samples = 0, red_hits = 0;
+  int clear_samples = 0, clear_hits = 0;
+  bool good() const {
+    return red_samples >= 50 && red_hits * 100 >= red_samples * 95 && clear_hits * 100 >= clear_samples * 95;
+  }
+};
+
+PreviewMatch match_preview(const Tool& tool, const DecodedPicture& picture) {
+  PreviewMatch m;
+  HWND preview = tool.control(kPreviewId);
+  RECT client{};
+  GetClientRect(preview, &client);
+  ScreenShot shot(preview, client);
+  m.width = shot.width();
+  m.height = shot.height();
+  if (!picture.ok() || m.width < 1 || m.height < 1) return m;
+  const int radius = std::max(1, (std::max(picture.width(), picture.height()) + 299) / 300);
+  auto solid = [&](int sx, int sy, auto pred) {
+    for (int dy = -radius; dy <= radius; ++dy) {
+      for (int dx = -radius; dx <= radius; ++dx) {
+        const int x = sx + dx, y = sy + dy;
+        if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height() || !pred(picture.at(x, y))) return false;
+      }
+    }
+    return true;
+  };
+  for (int y = 0; y < m.height; y += 2) {
+    for (int x = 0; x < m.width; x += 2) {
+      const int sx = x * picture.width() / m.width, sy = y * picture.height() / m.height;
+      const bool on_screen_red = is_red(shot.at(x, y));
+      if (solid(sx, sy, [](Argb p) { return p.a >= 250 && p.r >= 150 && p.g <= 100 && p.b <= 100; })) {
+        ++m.red_samples;
+        m.red_hits += on_screen_red;
+      } else if (solid(sx, sy, [](Argb p) { return p.a == 0; })) {
+        ++m.clear_samples;
+        m.clear_hits += !on_screen_red;
+      }
+    }
+  }
+  return m;
+}
+
+std::ostream& operator<<(std::ostream& os, const PreviewMatch& m) {
+  return os << m.width << "x" << m.height << " red " << m.red_hits << "/" << m.red_samples << " clear "
+            << m.clear_hits << "/" << m.clear_samples;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Unbuffered, so that ctest gets every line even if the program is ended from outside.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    app::TemplateCatalog.redim(app::kTemplateCount);
+    app::loadTemplateCatalog();
+    tool_ = environment("TAMBREL_TOOL");
+    const std::string stampd = environment("TAMBREL_STAMPD");
+    if (tool_.empty() || stampd.empty()) return;
+    folder_ = new TempFolder;
+    service_ = new StampService(stampd, *folder_);
+  }
+  static void TearDownTestSuite() {
+    delete service_;  // stops the service
+    service_ = nullptr;
+    delete folder_;
+    folder_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (environment("TAMBREL_STAMPD").empty()) {
+      GTEST_SKIP() << "TAMBREL_STAMPD is not set: build the native stamp service (cmake --preset native "
+                      "&& cmake --build --preset native --target stampd) and configure with "
+                      "-DTAMBREL_STAMPD=<path of stampd>";
+    }
+    if (tool_.empty()) GTEST_SKIP() << "TAMBREL_TOOL is not set";
+    // The port is the tool's fixed service address; another program may hold it for a while,
+    // but once it was found taken the other tests do not wait again.
+    static bool port_taken = false;
+    ASSERT_FALSE(port_taken) << "something else listens on 127.0.0.1:8077";
+    port_taken = !wait_until([] { return !port_accepts(kServicePort); }, seconds(60));
+    ASSERT_FALSE(port_taken) << "something else listens on 127.0.0.1:8077";
+    move_pointer_away();
+  }
+  void TearDown() override {
+    if (service_) { EXPECT_TRUE(service_->stop()) << "the service did not stop"; }
+  }
+
+  static StampService& service() { return *service_; }
+  static const std::string& tool_path() { return tool_; }
+  // A new empty folder for one copy of the tool.
+  static std::string fresh_folder(const std::string& name) {
+    static int n = 0;
+    return folder_->make_subfolder(name + "-" + std::to_string(++n));
+  }
+
+  static std::string tool_;
+  static TempFolder* folder_;
+  static StampService* service_;
+};
+
+std::string EndToEnd::tool_;
+TempFolder* EndToEnd::folder_ = nullptr;
+StampService* EndToEnd::service_ = nullptr;
+
+// ---- start-up, layout, first page, cache, second activation, exit; then a run without service
+
+struct ControlSpec {
+  int id;
+  int parent_id;  // 0: the main window
+  const char* window_class;
+  const wchar_t* text;  // nullptr: not checked
+  RECT rect;            // in the parent's client area
+};
+
+TEST_F(EndToEnd, StartUpLayoutCacheAndAnOfflineSecondRun) {
+  ASSERT_TRUE(service().start());
+  const std::string folder = fresh_folder("start");
+  std::vector<std::string> first_page_files;
+  for (int k = 2; k <= 5; ++k) first_page_files.push_back(thumbnail_file(k));
+  std::sort(first_page_files.begin(), first_page_files.end());
+
+  {
+    const auto launched = Clock::now();
+    Tool tool(tool_path(), folder);
+    ASSERT_TRUE(tool.started()) << "no main window";
+    ASSERT_TRUE(tool.wait_for_page()) << "the first page was not shown";
+    std::printf("start to first page, empty cache: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<milliseconds>(Clock::now() - launched).count()));
+
+    // The one main window.
+    EXPECT_EQ(process_windows(tool.pid(), "GdiPlusWin").size(), 1u);
+    EXPECT_EQ(class_name(tool.main()), "GdiPlusWin");
+    EXPECT_EQ(window_text(tool.main()), L"Tambrel v1.0");
+    RECT outer{};
+    GetWindowRect(tool.main(), &outer);
+    EXPECT_EQ(outer.right - outer.left, 594);
+    EXPECT_EQ(outer.bottom - outer.top, 480);
+
+    // The controls, in creation order from identifier 501. The selector's closed box is as high
+    // as the system makes it; the preview follows the size of its picture.
+    const ControlSpec controls[] = {
+        {kGalleryId, 0, "ListBox", nullptr, {0, 0, 280, 440}},
+        {kSelectorId, 0, "ComboBox", L"1", {230, 420, 280, -1}},
+        {kPreviewId, 0, "EDrawBar", nullptr, {285, 0, -1, -1}},
+        {kGroupId, 0, "Button", L"", {285, 300, 585, 440}},
+        {kTextLabelId, kGroupId, "Static", L"文本：", {12, 14, 48, 34}},
+        {kSizeLabelId, kGroupId, "Static", L"尺寸：", {12, 38, 48, 58}},
+        {kTextBoxId, kGroupId, "Edit", L"Tambrel", {54, 14, 134, 34}},
+        {kSizeBoxId, kGroupId, "Edit", L"0", {54, 38, 134, 58}},
+        {kGenerateId, kGroupId, "Button", L"生成", {54, 70, 134, 94}},
+        {kSaveId, kGroupId, "Button", L"保存", {54, 98, 134, 122}},
+        {kLinkId, kGroupId, "SysLink", L"<a href=\"http://127.0.0.1:8077/\">127.0.0.1:8077/</a>", {180, 118, 280, 142}},
+    };
+    for (const ControlSpec& c : controls) {
+      SCOPED_TRACE(c.id);
+      HWND hwnd = tool.control(c.id);
+      ASSERT_NE(hwnd, nullptr) << "no control with this identifier";
+      EXPECT_EQ(GetParent(hwnd), c.parent_id ? tool.control(c.parent_id) : tool.main());
+      EXPECT_EQ(GetDlgCtrlID(hwnd), c.id);
+      EXPECT_STRCASEEQ(class_name(hwnd).c_str(), c.window_class);
+      if (c.text) { EXPECT_EQ(window_text(hwnd), c.text); }
+      const RECT r = rect_in_parent(hwnd);
+      EXPECT_EQ(r.left, c.rect.left);
+      EXPECT_EQ(r.top, c.rect.top);
+      if (c.rect.right >= 0) { EXPECT_EQ(r.right, c.rect.right); }
+      if (c.rect.bottom >= 0) { EXPECT_EQ(r.bottom, c.rect.bottom); }
+    }
+    // The preview was sized to the selected thumbnail, at most 300 x 300.
+    const RECT preview = rect_in_parent(tool.control(kPreviewId));
+    EXPECT_GT(preview.right - preview.left, 0);
+    EXPECT_LE(preview.right - preview.left, 300);
+    EXPECT_LE(preview.bottom - preview.top, 300);
+
+    // The page selector lies over the gallery's lower right corner, above it in the z-order,
+    // so the corner shows the selector.
+    HWND selector = tool.control(kSelectorId);
+    int selector_place = -1, gallery_place = -1, place = 0;
+    for (HWND w = GetWindow(tool.main(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT), ++place) {
+      if (w == selector) selector_place = place;
+      if (w == tool.list()) gallery_place = place;
+    }
+    EXPECT_GE(selector_place, 0);
+    EXPECT_LT(selector_place, gallery_place) << "the selector is below the gallery";
+    for (POINT corner : {POINT{232, 422}, POINT{255, 430}, POINT{278, 438}}) {
+      ClientToScreen(tool.main(), &corner);
+      EXPECT_EQ(WindowFromPoint(corner), selector);
+    }
+
+    // Page 1: templates 368 to 365, row 1 selected, the selector on "1" of 70 pages.
+    EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+    EXPECT_EQ(tool.selected_row(), 1);
+    EXPECT_EQ(tool.selector_count(), 70);
+    EXPECT_EQ(tool.selector_index(), 0);
+    EXPECT_TRUE(wait_for_fill(tool, 1, is_selected_fill)) << "row 1 is not drawn selected";
+    for (int row : {2, 3, 4}) EXPECT_TRUE(wait_for_fill(tool, row, is_normal_fill)) << row;
+
+    // The cache: a fresh "tmp" folder holding the four thumbnails, exactly as served.
+    EXPECT_THAT(list_files(tool.cache_folder()), ElementsAreArray(first_page_files));
+    for (const std::string& name : first_page_files) {
+      SCOPED_TRACE(name);
+      const HttpResult served = http_get(kServicePort, "/maker/thumbnails/" + name);
+      ASSERT_EQ(served.status, 200);
+      EXPECT_FALSE(served.body.empty());
+      EXPECT_TRUE(read_file(tool.cache_folder() + "\\" + name) == served.body) << "cached bytes differ";
+    }
+
+    // One update check; the service says 1.0, so no box.
+    ASSERT_TRUE(service().wait_for_target("/check/", 0, seconds(20))) << "no update check";
+    EXPECT_EQ(tool.wait_for_dialog(milliseconds(1500)), nullptr) << "a box appeared for the current version";
+
+    // A second activation loads nothing: go to page 2, take the activation away and give it
+    // back; the page, the selector's 70 entries and the one update check stay.
+    tool.choose_page(1);
+    ASSERT_TRUE(tool.wait_for_rows(page_rows(2)));
+    {
+      OwnWindow other;
+      ASSERT_NE(other.hwnd(), nullptr);
+      SetForegroundWindow(other.hwnd());
+      EXPECT_TRUE(wait_until([&] { return GetForegroundWindow() == other.hwnd(); }, seconds(5)));
+      SetForegroundWindow(tool.main());
+      EXPECT_TRUE(wait_until([&] { return GetForegroundWindow() == tool.main(); }, seconds(5)))
+          << "the main window was not activated again";
+    }
+    EXPECT_TRUE(tool.responsive());
+    EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(2)));
+    EXPECT_EQ(tool.selector_count(), 70);
+    EXPECT_EQ(tool.selector_index(), 1);
+    // Give a second update thread time to be seen before counting.
+    EXPECT_FALSE(wait_until([] { return service().count_targets_starting_with("/check/") > 1; }, seconds(2)))
+        << "a second update check ran";
+    EXPECT_EQ(service().count_targets_starting_with("/check/"), 1u);
+
+    // Closing ends the process with exit code 0.
+    const auto closing = Clock::now();
+    const std::optional<DWORD> code = tool.close();
+    ASSERT_TRUE(code.has_value()) << "the process did not end after the window was closed";
+    EXPECT_EQ(*code, 0u);
+    std::printf("close to process end: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<milliseconds>(Clock::now() - closing).count()));
+  }
+
+  // Second run, same folder, service stopped: page 1 comes from the cache, with pictures.
+  ASSERT_TRUE(service().stop());
+  const std::string cached_368 = read_file(folder + "\\tmp\\" + thumbnail_file(2));
+  Tool tool(tool_path(), folder);
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    const RECT inside{8, r.top + 8, 76, r.top + 76};  // inside the thumbnail's frame
+    EXPECT_TRUE(wait_until(
+        [&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                      RECT{inside.left, 8, inside.right, 76}) >= 100; },
+        seconds(5)))
+        << "the row shows no picture";
+  }
+  const DecodedPicture thumbnail(cached_368);
+  ASSERT_TRUE(thumbnail.ok());
+  ASSERT_TRUE(wait_until([&] { return match_preview(tool, thumbnail).good(); }, seconds(5)))
+      << match_preview(tool, thumbnail);
+  HWND preview = tool.control(kPreviewId);
+  RECT preview_client{};
+  GetClientRect(preview, &preview_client);
+  const ScreenShot before(preview, preview_client);
+
+  // Generation without the service: the box, the preview keeps its picture, the cache file
+  // is untouched.
+  tool.press(kGenerateId);
+  HWND box = tool.wait_for_dialog(seconds(20));
+  ASSERT_NE(box, nullptr) << "no message for a failed generation";
+  MessageBoxView view = read_message_box(box);
+  EXPECT_EQ(view.title, L"信息");
+  EXPECT_EQ(view.text, L"图章生成失败，至少输入两个字符！");
+  EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+  press_dialog_button(box, IDOK);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  EXPECT_TRUE(wait_until([&] { return ScreenShot(preview, preview_client) == before; }, seconds(5)))
+      << "the preview lost its picture";
+  EXPECT_TRUE(read_file(folder + "\\tmp\\" + thumbnail_file(2)) == cached_368);
+
+  // A server that accepts and never answers: the window answers again after the request's
+  // time-out, with the same message.
+  {
+    SilentServer silent;
+    ASSERT_TRUE(silent.listening());
+    const auto pressed = Clock::now();
+    tool.press(kGenerateId);
+    box = tool.wait_for_dialog(seconds(40));
+    const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - pressed);
+    ASSERT_NE(box, nullptr) << "no message after a request that was never answered";
+    std::printf("generation against a server that never answers: %lld ms\n", static_cast<long long>(waited.count()));
+    EXPECT_LE(waited.count(), 20000) << "the request was not bounded at about 15 s";
+    EXPECT_GE(silent.accepted(), 1) << "the request never reached the listener";
+    EXPECT_TRUE(tool.responsive(seconds(2)));
+    EXPECT_EQ(read_message_box(box).text, L"图章生成失败，至少输入两个字符！");
+    press_dialog_button(box, IDOK);
+    ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(preview, preview_client) == before; }, seconds(5)));
+    const std::optional<DWORD> code = tool.close();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0u);
+  }
+}
+
+// ---- paging and hover ---------------------------------------------------------------------------
+
+TEST_F(EndToEnd, PagingAndHover) {
+  ASSERT_TRUE(service().start());
+  Tool tool(tool_path(), fresh_folder("paging"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+
+  // Entry "10" of the selector: catalogue positions 38 to 41.
+  tool.choose_page(9);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(10))) << "entry 10 did not show page 10";
+  EXPECT_EQ(tool.selector_text(), L"10");
+  EXPECT_EQ(page_rows(10)[1], gbk_to_wide(app::TemplateCatalog[38].title.c_str()));
+
+  // "下一页" on page 69 shows page 70 and moves the selector to "70".
+  tool.choose_page(68);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(69)));
+  tool.click_row(5);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(70))) << "下一页 on page 69 did not show page 70";
+  EXPECT_EQ(tool.selector_text(), L"70");
+  EXPECT_EQ(tool.selector_index(), 69);
+
+  // Navigation rows at the ends change only the selection, back to row 1.
+  struct EndCase {
+    int page;
+    int navigation_row;
+    const wchar_t* selector;
+  };
+  for (const EndCase& c : {EndCase{70, 5, L"70"}, EndCase{1, 0, L"1"}}) {
+    SCOPED_TRACE(c.page);
+    if (tool.selector_index() != c.page - 1) {
+      tool.choose_page(c.page - 1);
+      ASSERT_TRUE(tool.wait_for_rows(page_rows(c.page)));
+    }
+    tool.click_row(3);
+    ASSERT_TRUE(wait_until([&] { return tool.selected_row() == 3; }, seconds(5))) << "a row click did not select";
+    tool.click_row(c.navigation_row);
+    ASSERT_TRUE(wait_until([&] { return tool.selected_row() == 1; }, seconds(10)));
+    EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(c.page)));
+    EXPECT_EQ(tool.selector_text(), c.selector);
+    EXPECT_TRUE(wait_for_fill(tool, 1, is_selected_fill));
+    EXPECT_TRUE(wait_for_fill(tool, 3, is_normal_fill));
+  }
+
+  // Hover: the row under the pointer is drawn in the hover colours, the one left behind is
+  // drawn normal again, and leaving the list restores the last one; the selected row stays.
+  // A hand on the mouse sends several moves inside a row; two are enough.
+  ASSERT_TRUE(wait_for_fill(tool, 2, is_normal_fill));
+  hover_over(tool, 2);
+  EXPECT_TRUE(wait_for_fill(tool, 2, is_hover_fill)) << "row 2 is not drawn hovered";
+  hover_over(tool, 3);
+  EXPECT_TRUE(wait_for_fill(tool, 3, is_hover_fill)) << "row 3 is not drawn hovered";
+  EXPECT_TRUE(wait_for_fill(tool, 2, is_normal_fill)) << "row 2 kept its hover colours";
+  hover_over(tool, 1);  // the selected row
+  EXPECT_TRUE(wait_for_fill(tool, 3, is_normal_fill)) << "row 3 kept its hover colours";
+  EXPECT_TRUE(wait_for_fill(tool, 1, is_selected_fill));
+  hover_over(tool, 4);
+  EXPECT_TRUE(wait_for_fill(tool, 4, is_hover_fill));
+  move_pointer_away();
+  EXPECT_TRUE(wait_for_fill(tool, 4, is_normal_fill)) << "leaving the list did not restore row 4";
+  EXPECT_TRUE(wait_for_fill(tool, 1, is_selected_fill));
+
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- generation and saving --------------------------------------------------------------------
+
+// What the tool sends for a stamp text: UTF-8, percent-encoded except the unreserved characters.
+// Template 368 holds 2 to 4 characters; for a longer text the service answers with an error and
+// no picture path, which the tool must treat as a failed generation.
+struct GenerationCase {
+  const wchar_t* text;
+  const char* encoded;
+  bool renders;
+};
+
+TEST_F(EndToEnd, GenerationAndSaving) {
+  ASSERT_TRUE(service().start());
+  const std::string folder = fresh_folder("generate");
+  const std::string out = fresh_folder("saved");
+  Tool tool(tool_path(), folder);
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  const std::string cache_file = tool.cache_folder() + "\\" + thumbnail_file(2);  // template 368, row 1
+  std::string row_picture = read_file(cache_file);  // what row 1 shows: its thumbnail so far
+  ASSERT_FALSE(row_picture.empty());
+
+  const GenerationCase cases[] = {
+      {L"Tambrel", "Tambrel", false},                       // the text the tool starts with
+      {L"张&三", "%E5%BC%A0%26%E4%B8%89", true},            // "&" must not end the value
+      {L"甲 #乙", "%E7%94%B2%20%23%E4%B9%99", true},        // nor may a space or "#"
+      {L"+=丙", "%2B%3D%E4%B8%99", true},                   // nor "+" or "="
+  };
+  for (const GenerationCase& c : cases) {
+    SCOPED_TRACE(c.encoded);
+    tool.set_text(kTextBoxId, c.text);
+    const size_t mark = service().targets().size();
+    tool.press(kGenerateId);
+
+    const std::optional<std::string> request = service().wait_for_target("/aosbegin.php", mark, seconds(20));
+    ASSERT_TRUE(request) << "the service saw no generation request";
+    const std::string expected_prefix = std::string("/aosbegin.php?text=") + c.encoded + "&id=368&signsize=0&rnd=";
+    ASSERT_EQ(request->substr(0, expected_prefix.size()), expected_prefix);
+    EXPECT_TRUE(std::regex_match(request->substr(expected_prefix.size()), std::regex("0\\.[1-9]|1"))) << *request;
+
+    if (!c.renders) {
+      // No picture path in the reply: the message, nothing fetched, nothing written, and the
+      // row and the preview keep the picture they had.
+      HWND box = tool.wait_for_dialog(seconds(20));
+      ASSERT_NE(box, nullptr) << "no message for a reply without a picture";
+      EXPECT_EQ(read_message_box(box).text, L"图章生成失败，至少输入两个字符！");
+      press_dialog_button(box, IDOK);
+      ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+      EXPECT_THAT(service().targets_since(mark), ElementsAreArray({*request}));
+      EXPECT_TRUE(read_file(cache_file) == row_picture);
+      const DecodedPicture kept(row_picture);
+      EXPECT_TRUE(wait_until([&] { return match_preview(tool, kept).good(); }, seconds(5)))
+          << match_preview(tool, kept);
+      continue;
+    }
+
+    // The service read the text whole: the picture path it answered with names the same text.
+    const std::optional<std::string> picture_target = service().wait_for_target("/stamp/", mark, seconds(20));
+    ASSERT_TRUE(picture_target) << "the tool did not fetch the picture; the service saw: "
+                                << testing::PrintToString(service().targets_since(mark))
+                                << (tool.dialogs().empty() ? "" : "; a box is open");
+    EXPECT_EQ(*picture_target, std::string("/stamp/368/0/") + c.encoded + ".png");
+    const HttpResult served = http_get(kServicePort, *picture_target);
+    ASSERT_EQ(served.status, 200);
+    const DecodedPicture stamp(served.body);
+    ASSERT_TRUE(stamp.ok());
+
+    // The preview shows the stamp as the service drew it, and the cache holds it.
+    PreviewMatch match;
+    EXPECT_TRUE(wait_until([&] { return (match = match_preview(tool, stamp)).good(); }, seconds(10))) << match;
+    EXPECT_EQ(match.width, std::min(stamp.width(), 300));
+    EXPECT_EQ(match.height, std::min(stamp.height(), 300));
+    EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(5)))
+        << "the cache file does not hold the stamp";
+    EXPECT_TRUE(tool.dialogs().empty()) << "a box appeared for a good generation";
+    row_picture = served.body;
+  }
+
+  // Saving writes the row's picture (the last stamp) byte for byte; the proposed name comes
+  // from the text box.
+  tool.set_text(kTextBoxId, L"Tambrel");
+  auto open_save_dialog = [&]() -> HWND {
+    tool.press(kSaveId);
+    return tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
+  };
+  HWND dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr) << "no save dialog";
+  HWND name = save_dialog_name_box(dialog);
+  EXPECT_EQ(window_text(name), L"Tambrel.png");
+  // A name without an extension gets ".png".
+  const std::wstring typed = gbk_to_wide(out + "\\stamp");
+  SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\stamp.png") == row_picture; }, seconds(10)))
+      << "the saved file is not the served picture";
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  EXPECT_THAT(list_files(out), ElementsAreArray({std::string("stamp.png")}));
+
+  // Cancel writes nothing, anywhere the tool could have put "Tambrel.png".
+  const std::vector<std::string> tool_files = list_files(folder);
+  dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  EXPECT_TRUE(tool.responsive(seconds(10)));  // a dialog takes a while to go away without a window manager
+  EXPECT_THAT(list_files(out), ElementsAreArray({std::string("stamp.png")}));
+  EXPECT_EQ(list_files(folder), tool_files);
+
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- update check -------------------------------------------------------------------------------
+
+struct UpdateCase {
+  const char* name;
+  ServiceOptions service;
+  const wchar_t* title;
+  const wchar_t* text;
+  int answer;  // the button pressed
+};
+
+TEST_F(EndToEnd, UpdateCheckBoxes) {
+  const UpdateCase cases[] = {
+      {"newer version", {"1.1", 0}, L"发现新版本！",
+       L"\r\n当前版本：1.0\r\n最新版本：1.1\r\n\r\n是否打开下载页面？", IDNO},
+      {"expired key", {"1.0", -90000}, L"信息", L"无法解密数据,Key时间错误", IDOK},
+  };
+  for (const UpdateCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(service().start(c.service));
+    const size_t mark = service().targets().size();
+    Tool tool(tool_path(), fresh_folder("update"));
+    ASSERT_TRUE(tool.started());
+    ASSERT_TRUE(tool.wait_for_page());
+    HWND box = tool.wait_for_dialog(seconds(20));
+    ASSERT_NE(box, nullptr) << "no box";
+    const MessageBoxView view = read_message_box(box);
+    EXPECT_EQ(view.title, c.title);
+    EXPECT_EQ(view.text, c.text);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    EXPECT_NE(GetDlgItem(box, c.answer), nullptr);
+    if (c.answer == IDNO) { EXPECT_NE(GetDlgItem(box, IDYES), nullptr); }
+    press_dialog_button(box, c.answer);
+    EXPECT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+    EXPECT_TRUE(tool.responsive());
+    const std::vector<std::string> seen = service().targets_since(mark);
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [](const std::string& t) { return t.rfind("/check/", 0) == 0; }),
+              1);
+    const std::optional<DWORD> code = tool.close();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0u);
+    EXPECT_FALSE(service().wait_for_target("/download", mark, milliseconds(0))) << "the download page was opened";
+    ASSERT_TRUE(service().stop());
+  }
+}
+
+}  // namespace
