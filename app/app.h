@@ -51,6 +51,8 @@ constexpr int kPageCount = 70;
 
 // The main routine: builds the globals, opens the main window, runs the loop; always 0.
 int appMain();
+// Its first half: the globals built and the main window open, before the loop.
+void createApplication();
 // Destroys the globals in construction order; registered as the runtime's exit hook.
 void appExit();
 

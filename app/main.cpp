@@ -25,7 +25,7 @@ std::unique_ptr<ui::LinkControl> homeLink;
 std::unique_ptr<ui::ListBoxControl> galleryList;
 RecordArray<GalleryItem> galleryItems;
 
-int appMain() {
+void createApplication() {
   // Reset the floating-point unit: the GDI+ and COM code called later expects the default.
   _fpreset();
 
@@ -57,7 +57,10 @@ int appMain() {
   options.show = 1;
   options.modal = 0;
   mainWindow->CreateAndShow(options);
+}
 
+int appMain() {
+  createApplication();
   ui::RunMessageLoop();
   return 0;
 }
@@ -81,7 +84,3 @@ void appExit() {
 }
 
 }  // namespace tambrel::app
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  tambrel::rt_run(&tambrel::app::appMain);
-}
