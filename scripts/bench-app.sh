@@ -12,9 +12,9 @@ cd "$root"
 host=$(sed -n 's/^set(TAMBREL_SERVICE_HOST "\([^"]*\)".*/\1/p' config/tambrel.cmake)
 build/native/service/stampd --listen "$host" --no-access-log >/dev/null 2>&1 &
 service=$!
-trap 'kill $service 2>/dev/null || true' EXIT
-for _ in $(seq 50); do curl -fsS "http://$host/healthz" >/dev/null 2>&1 && break; sleep 0.1; done
 source scripts/xvfb.sh
+trap 'kill $service 2>/dev/null || true; tambrel_stop_display' EXIT
+for _ in $(seq 50); do curl -fsS "http://$host/healthz" >/dev/null 2>&1 && break; sleep 0.1; done
 tambrel_ensure_display
 scripts/wine-prefix.sh start
 scripts/wine-run.sh build/windows/tests/app/app_bench.exe

@@ -39,7 +39,7 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 source scripts/xvfb.sh
 tambrel_ensure_display
-trap 'cleanup; kill ${TAMBREL_XVFB_PID:-0} 2>/dev/null || true' EXIT
+trap 'cleanup; tambrel_stop_display' EXIT
 scripts/wine-prefix.sh start
 
 if [ ! -f "$tool" ]; then

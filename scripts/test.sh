@@ -36,6 +36,7 @@ if [ "$which" = all ] || [ "$which" = windows ]; then
   step "prepare wine" scripts/wine-prefix.sh start &&
   step "test windows" ctest --preset windows
   scripts/wine-prefix.sh stop
+  tambrel_stop_display
 fi
 
 if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME STEPS FAILED"; fi

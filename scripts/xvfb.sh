@@ -1,5 +1,5 @@
 # Sourced: makes sure DISPLAY names a working X server. Without one, starts Xvfb on a free
-# display number and stops it when the sourcing script exits.
+# display number; the caller stops it with tambrel_stop_display.
 tambrel_ensure_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     return 0
@@ -21,5 +21,12 @@ tambrel_ensure_display() {
   done
   export DISPLAY=":$(head -n1 "$fdfile")"
   rm -f "$fdfile"
-  trap 'kill $TAMBREL_XVFB_PID 2>/dev/null || true' EXIT
+}
+
+# Stops the display that tambrel_ensure_display started, if it started one.
+tambrel_stop_display() {
+  if [ -n "${TAMBREL_XVFB_PID:-}" ]; then
+    kill "$TAMBREL_XVFB_PID" 2>/dev/null || true
+    TAMBREL_XVFB_PID=
+  fi
 }
