@@ -24,6 +24,10 @@ if [ "$which" = all ] || [ "$which" = native ]; then
   step "configure native" cmake --preset native >/dev/null &&
   step "build native" cmake --build --preset native &&
   step "test native" ctest --preset native -j2
+  # The service's tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+  step "configure native-asan" cmake --preset native-asan >/dev/null &&
+  step "build native-asan" cmake --build --preset native-asan &&
+  step "test native-asan" ctest --preset native-asan -j2
 fi
 
 if [ "$which" = all ] || [ "$which" = windows ]; then
