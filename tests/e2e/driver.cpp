@@ -219,22 +219,56 @@ StampService::StampService(std::string stampd_unix_path, const TempFolder& folde
     : stampd_(std::move(stampd_unix_path)), folder_(folder) {
   log_ = folder_.unix() + "/access.log";
   pid_file_ = folder_.unix() + "/stampd.pid";
+  heartbeat_file_ = folder_.path() + "\\heartbeat";
+  touch_heartbeat();
+  std::ofstream watchdog(folder_.path() + "\\watchdog.sh", std::ios::binary);
+  watchdog << "# Stops the service (pid $1) once the test program's heartbeat file ($2) is stale.\n"
+              "while kill -0 \"$1\" 2>/dev/null; do\n"
+              "  sleep 1\n"
+              "  age=$(( $(date +%s) - $(stat -c %Y \"$2\" 2>/dev/null || echo 0) ))\n"
+              "  if [ \"$age\" -gt 30 ]; then kill \"$1\"; break; fi\n"
+              "done\n";
+  watchdog.close();
+  heartbeat_ = std::thread([this] {
+    std::unique_lock<std::mutex> lock(heartbeat_mutex_);
+    while (!heartbeat_cv_.wait_for(lock, seconds(1), [this] { return stopping_; })) touch_heartbeat();
+  });
 }
 
-StampService::~StampService() { stop(); }
+StampService::~StampService() {
+  stop();
+  {
+    std::lock_guard<std::mutex> lock(heartbeat_mutex_);
+    stopping_ = true;
+  }
+  heartbeat_cv_.notify_all();
+  heartbeat_.join();
+}
+
+void StampService::touch_heartbeat() const {
+  HANDLE f = CreateFileA(heartbeat_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(f, nullptr, nullptr, &now);
+  CloseHandle(f);
+}
 
 bool StampService::start(const ServiceOptions& options) {
   if (running_) stop();
   if (port_accepts(kServicePort)) return false;  // something else holds the tool's port
-  // `timeout` bounds the service's life should this program die without stopping it, and a
-  // watchdog stops it as soon as this program (the shell's parent) is gone.
+  // Should this program die without stopping the service, the watchdog stops it once the
+  // heartbeat file has gone stale (the shell cannot watch this program's process: Wine starts
+  // it detached). It runs in a session of its own, so that ending this program's process group
+  // does not end it too; `timeout` bounds the service's life in any case.
   const std::string script =
       "timeout 1500 " + quote(stampd_) + " --listen 127.0.0.1:" + std::to_string(kServicePort) +
       " --access-log " + quote(log_) + " --latest-version " + quote(options.latest_version) +
       " --update-time-offset " + std::to_string(options.update_time_offset) + " >>" +
       quote(folder_.unix() + "/stampd.out") + " 2>&1 & svc=$!; echo $svc >" + quote(pid_file_) +
-      "; parent=$PPID; (while kill -0 $parent 2>/dev/null && kill -0 $svc 2>/dev/null; do sleep 1; done;"
-      " kill $svc 2>/dev/null) >/dev/null 2>&1 &";
+      "; setsid sh " + quote(folder_.unix() + "/watchdog.sh") + " $svc " + quote(unix_path(heartbeat_file_)) +
+      " >/dev/null 2>&1 &";
   if (!run_shell(script, folder_)) return false;
   running_ = wait_until([] { return port_accepts(kServicePort); }, seconds(20));
   return running_;

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -116,6 +117,13 @@ class StampService {
   std::string log_;       // unix path of the access log
   std::string pid_file_;  // unix path
   bool running_ = false;
+  // Touched every second while this object lives; the service's watchdog reads its age.
+  void touch_heartbeat() const;
+  std::string heartbeat_file_;
+  std::mutex heartbeat_mutex_;
+  std::condition_variable heartbeat_cv_;
+  bool stopping_ = false;
+  std::thread heartbeat_;
 };
 
 // A listener on 127.0.0.1:8077 that accepts connections and never answers them.

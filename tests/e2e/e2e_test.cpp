@@ -379,11 +379,50 @@ TEST_F(EndToEnd, StartUpLayoutCacheAndAnOfflineSecondRun) {
 
 // ---- paging and hover ---------------------------------------------------------------------------
 
-TEST_F(EndToEnd, PagingAndHover) {
-  ASSERT_TRUE(service().start());
+// A first start while the service is down, then paging and hover once it is up.
+TEST_F(EndToEnd, OfflineFirstStartThenPagingAndHover) {
   Tool tool(tool_path(), fresh_folder("paging"));
   ASSERT_TRUE(tool.started());
   ASSERT_TRUE(tool.wait_for_page());
+
+  // No thumbnails to be had: the rows show no pictures, and nothing is cached (an empty file
+  // would stand for the template from then on).
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                                         RECT{8, 8, 76, 76}) == 0; },
+                           seconds(5)))
+        << "the row shows a picture it cannot have";
+  }
+  EXPECT_THAT(list_files(tool.cache_folder()), testing::IsEmpty());
+  // Saving a row without a picture says so and writes nothing.
+  tool.press(kSaveId);
+  HWND box = tool.wait_for_dialog(seconds(10));
+  ASSERT_NE(box, nullptr) << "no message when saving a row without a picture";
+  EXPECT_EQ(save_dialog_name_box(box), nullptr) << "a save dialog opened for a row without a picture";
+  EXPECT_EQ(read_message_box(box).title, L"信息");
+  EXPECT_FALSE(read_message_box(box).text.empty());
+  press_dialog_button(box, IDOK);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+
+  // With the service up, showing page 1 again fetches and caches its thumbnails.
+  ASSERT_TRUE(service().start());
+  tool.choose_page(1);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(2)));
+  tool.choose_page(0);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(1)));
+  EXPECT_EQ(list_files(tool.cache_folder()).size(), 8u) << "pages 1 and 2 were not cached";
+  EXPECT_TRUE(file_exists(tool.cache_folder() + "\\" + thumbnail_file(2)));
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                                         RECT{8, 8, 76, 76}) >= 100; },
+                           seconds(5)))
+        << "the row shows no picture";
+  }
 
   // Entry "10" of the selector: catalogue positions 38 to 41.
   tool.choose_page(9);
@@ -475,6 +514,10 @@ TEST_F(EndToEnd, GenerationAndSaving) {
   for (const GenerationCase& c : cases) {
     SCOPED_TRACE(c.encoded);
     tool.set_text(kTextBoxId, c.text);
+    HWND preview = tool.control(kPreviewId);
+    RECT preview_client{};
+    GetClientRect(preview, &preview_client);
+    const ScreenShot before(preview, preview_client);
     const size_t mark = service().targets().size();
     tool.press(kGenerateId);
 
@@ -512,6 +555,14 @@ TEST_F(EndToEnd, GenerationAndSaving) {
     ASSERT_TRUE(stamp.ok());
 
     // The preview shows the stamp as the service drew it, and the cache holds it.
+    EXPECT_TRUE(wait_until(
+        [&] {
+          RECT now{};
+          GetClientRect(preview, &now);
+          return !(ScreenShot(preview, now) == before);
+        },
+        seconds(10)))
+        << "the preview was not redrawn";
     PreviewMatch match;
     EXPECT_TRUE(wait_until([&] { return (match = match_preview(tool, stamp)).good(); }, seconds(10))) << match;
     EXPECT_EQ(match.width, std::min(stamp.width(), 300));
