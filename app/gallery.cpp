@@ -34,6 +34,7 @@ namespace u32 = gallery_user32;
 constexpr int kNavigationRowHeight = 40;
 constexpr int kTemplateRowHeight = 90;
 constexpr int kRowCount = 6;
+constexpr int kThumbnailSize = 72;
 constexpr unsigned kPixelFormat32bppRGB = 0x22009;
 constexpr int kTextRenderingClearTypeGridFit = 5;
 constexpr char kRowFont[] = "微软雅黑";
@@ -207,6 +208,28 @@ void Gallery::DrawRow(int row, RowState state) {
   DrawRowIn(row, state, rect);
 }
 
+const BitmapPicture* Gallery::ScaledPicture(const char* thumbnailFile, const Bytes& image) {
+  if (image.empty()) return nullptr;
+  ScaledEntry& entry = scaled_[thumbnailFile];
+  if (!(entry.source == image)) {
+    entry.source = image;
+    entry.scaled.reset();
+    Picture picture;
+    if (picture.LoadFromBytes(image)) {
+      auto scaled = std::make_unique<BitmapPicture>();
+      scaled->Create(kThumbnailSize, kThumbnailSize, kPixelFormat32bppRGB);
+      DrawingSurface surface;
+      surface.FromImage(*scaled);
+      SolidBrush white;
+      white.Create(ToArgb(rgb(255, 255, 255)));
+      surface.FillRectangle(white, 0, 0, kThumbnailSize, kThumbnailSize);
+      surface.DrawImageRect(picture, 0, 0, kThumbnailSize, kThumbnailSize, 2);
+      entry.scaled = std::move(scaled);
+    }
+  }
+  return entry.scaled.get();
+}
+
 void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   const GalleryItem& item = galleryItems[row + 1];
   const int w = rect.right - rect.left;
@@ -244,9 +267,11 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
     surface.DrawPath(pen, outline);
   }
   if (!navigation) {
-    surface.FillRectangle(white, 6, 6, 72, 72);
-    Picture thumbnail;
-    if (thumbnail.LoadFromBytes(item.image)) surface.DrawImageRect(thumbnail, 6, 6, 72, 72, 2);
+    if (const BitmapPicture* picture = ScaledPicture(item.thumbnailFile.c_str(), item.image)) {
+      surface.DrawImage(*picture, 6, 6);
+    } else {
+      surface.FillRectangle(white, 6, 6, 72, 72);
+    }
     outline.Reset();
     outline.AddRoundedRectangle(5, 5, 74, 74, 25);
     pen.SetWidth(0.2f);

@@ -6,6 +6,13 @@
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <string>
+
+#include "picture/bitmap_picture.h"
+#include "runtime/values.h"
+
 namespace tambrel::app {
 
 enum RowState : int { ROW_NORMAL = 0, ROW_HOVER = 1, ROW_SELECTED = 2 };
@@ -24,12 +31,24 @@ class Gallery {
 
   int hoverRow = 0;  // the row under the pointer plus 1; 0 when none
 
+  // The row picture decoded and scaled onto its white 72 x 72 square, or null when it is empty
+  // or does not decode. Decoding a picture file on every repaint costs more than the rest of the
+  // row together, so the result is kept per thumbnail file for as long as the bytes are the
+  // same (a generated stamp replaces them).
+  const BitmapPicture* ScaledPicture(const char* thumbnailFile, const Bytes& image);
+
  private:
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void OnClick(LPARAM lparam);
   void OnHover(LPARAM row);
   void EraseBelowRows(HWND list, HDC dc);
+
+  struct ScaledEntry {
+    Bytes source;
+    std::unique_ptr<BitmapPicture> scaled;  // null: the bytes do not decode
+  };
+  std::map<std::string, ScaledEntry> scaled_;
 
   HWND parent_ = nullptr;
   HWND list_ = nullptr;
