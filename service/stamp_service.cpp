@@ -96,14 +96,18 @@ std::optional<std::u32string> decodeStampText(std::string_view raw, const Templa
     }
   }
   // The optional "|line" of templates with a horizontal line does not count against the ring.
-  size_t counted = t.size();
+  std::u32string_view counted = t;
   if (tmpl.style.bottom == Bottom::Text) {
     size_t bar = t.find(U'|');
-    if (bar != std::u32string::npos) counted = bar;
+    if (bar != std::u32string::npos) counted = counted.substr(0, bar);
   }
-  if (counted < static_cast<size_t>(kMinChars) || counted > static_cast<size_t>(tmpl.style.maxChars)) {
-    *error = "text must have " + std::to_string(kMinChars) + " to " + std::to_string(tmpl.style.maxChars) +
-             " characters for template " + std::to_string(tmpl.id);
+  // A seal is full when its cells are: two Latin letters share the cell of one CJK character,
+  // so "Tambrel" fits a four-character seal. The minimum counts real characters: "ab" is a
+  // name, "a" is not.
+  if (counted.size() < static_cast<size_t>(kMinChars) || text::cellCount(counted) > tmpl.style.maxChars) {
+    const int most = tmpl.style.maxChars;
+    *error = "text must have " + std::to_string(kMinChars) + (most > kMinChars ? " to " + std::to_string(most) : "") +
+             " characters for template " + std::to_string(tmpl.id) + " (two Latin letters or digits count as one)";
     return std::nullopt;
   }
   return t;
@@ -275,7 +279,7 @@ Response StampService::thumbnail(std::string_view name) {
   if (!body) {
     auto sample = text::decodeUtf8(tmpl->style.sample);
     std::u32string t = sample && sample->size() >= 2 ? *sample : U"天宝";
-    if (t.size() > static_cast<size_t>(tmpl->style.maxChars)) t.resize(tmpl->style.maxChars);
+    while (text::cellCount(t) > tmpl->style.maxChars) t.pop_back();
     NaturalSize nat = naturalSize(tmpl->style.shape);
     int longSide = std::min(kThumbnailMax, std::max(nat.width, nat.height));
     Raster raster = renderStamp(fonts_, tmpl->style, t, longSide);

@@ -47,7 +47,7 @@ constexpr int kThumbnailMax = 300;
 // Parsed and validated /aosbegin.php parameters.
 struct StampRequest {
   const Template* tmpl = nullptr;
-  std::u32string text;  // trimmed, 2..maxChars characters, no control characters
+  std::u32string text;  // trimmed, at least 2 characters in at most maxChars cells, no control characters
   int size = 0;         // 0: natural size; else 64..2048
 };
 

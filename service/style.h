@@ -26,7 +26,7 @@ struct StampStyle {
   Border border = Border::Single;
   Emblem emblem = Emblem::None;
   Bottom bottom = Bottom::None;
-  int maxChars = 8;
+  int maxChars = 8;  // capacity in character cells (two Latin letters share one)
   uint32_t color = 0xD01010;  // RRGGBB
   bool aged = false;
   std::string sample;  // UTF-8, used for thumbnails

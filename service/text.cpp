@@ -190,6 +190,35 @@ bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c ==
 
 bool isSpace(char32_t c) { return c == U' ' || c == U'\t' || c == 0x3000 || c == 0xA0; }
 
+bool isHalfWidth(char32_t c) {
+  return (c >= 0x20 && c <= 0x7E) || c == 0xA0 || (c >= 0xC0 && c <= 0x24F) || (c >= 0xFF61 && c <= 0xFFDC) ||
+         (c >= 0xFFE8 && c <= 0xFFEE);
+}
+
+std::vector<CellRun> cellRuns(std::u32string_view s) {
+  std::vector<CellRun> runs;
+  for (size_t i = 0; i < s.size();) {
+    CellRun r;
+    r.begin = i;
+    r.halfWidth = isHalfWidth(s[i]);
+    if (r.halfWidth) {
+      while (i < s.size() && isHalfWidth(s[i])) ++i;
+      r.cells = static_cast<int>((i - r.begin + 1) / 2);
+    } else {
+      ++i;
+    }
+    r.end = i;
+    runs.push_back(r);
+  }
+  return runs;
+}
+
+int cellCount(std::u32string_view s) {
+  int cells = 0;
+  for (const CellRun& r : cellRuns(s)) cells += r.cells;
+  return cells;
+}
+
 std::u32string trimSpaces(std::u32string_view s) {
   while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);

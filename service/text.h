@@ -51,6 +51,22 @@ std::optional<long long> parseInteger(std::string_view s);
 bool isControl(char32_t c);
 bool isSpace(char32_t c);
 
+// Capacity of a seal is counted in character cells. A CJK (full-width) character fills a cell;
+// half-width characters (ASCII letters, digits, punctuation and space, accented Latin letters,
+// half-width kana) are narrow, so two of them share one: a run of them is a word that takes
+// half a cell per character, rounded up per run. "Tambrel" is 4 cells, "张三Ab" 3.
+bool isHalfWidth(char32_t c);
+
+// The text cut into what a seal lays out: each full-width character on its own, each run of
+// half-width characters as one word.
+struct CellRun {
+  size_t begin = 0, end = 0;  // [begin, end) in the text
+  bool halfWidth = false;
+  int cells = 1;
+};
+std::vector<CellRun> cellRuns(std::u32string_view s);
+int cellCount(std::u32string_view s);
+
 // Strips ASCII and ideographic spaces at both ends.
 std::u32string trimSpaces(std::u32string_view s);
 

@@ -59,6 +59,14 @@ TEST_F(ServiceTest, GenerationRepliesWithSelfDescribingAsciiPath) {
       {"text=%20%20AB%E3%80%80&id=368", "/stamp/368/0/AB.png"},  // spaces trimmed, no signsize
       {"text=A&B&id=368&signsize=0&rnd=0.4", "/stamp/368/0/A%26B.png"},  // unencoded '&' in the text
       {"id=368&signsize=0&text=AB&rnd=0.4", "/stamp/368/0/AB.png"},      // any order
+      // Two Latin letters share a cell: the desktop tool's default text fits its first template.
+      {"text=Tambrel&id=368&signsize=0&rnd=0.3", "/stamp/368/0/Tambrel.png"},
+      {"text=ABCDEFGH&id=366", "/stamp/366/0/ABCDEFGH.png"},                        // 8 letters, 4 cells
+      {"text=%E5%BC%A0%E4%B8%89Ab&id=368", "/stamp/368/0/%E5%BC%A0%E4%B8%89Ab.png"},  // 张三Ab: 3 cells
+      {"text=Li Wu&id=368", "/stamp/368/0/Li%20Wu.png"},                           // 3 cells
+      {"text=Tambre&id=356", "/stamp/356/0/Tambre.png"},                           // 3 cells, 3-cell seal
+      {"text=AB&id=124", "/stamp/124/0/AB.png"},                                   // one cloud each
+      {"text=Tamb&id=124", "/stamp/124/0/Tamb.png"},
   };
   for (const Case& c : cases) {
     Response r = service_.handle("GET", "/aosbegin.php?" + c.query);
@@ -84,7 +92,13 @@ TEST_F(ServiceTest, BadInputIsRejectedWithoutPicturePath) {
       {"/aosbegin.php?text=AB&id=368&rnd=1&rnd=2", 400},                      // repeated rnd
       {"/aosbegin.php?text=A&id=368", 400},                                   // one character
       {"/aosbegin.php?text=%20A%20&id=368", 400},                             // one after trimming
-      {"/aosbegin.php?text=ABCDE&id=368", 400},                               // more than the template holds
+      {"/aosbegin.php?text=ABCDEFGHI&id=368", 400},                           // 5 cells in a 4-cell seal
+      {"/aosbegin.php?text=%E5%AD%97%E5%AD%97%E5%AD%97%E5%AD%97%E5%AD%97&id=368", 400},  // 5 CJK characters
+      {"/aosbegin.php?text=%E5%AD%97%E5%AD%97%E5%AD%97%E5%AD%97A&id=368", 400},  // 4 + half a cell
+      {"/aosbegin.php?text=A%E5%AD%97B%E5%AD%97%E5%AD%97&id=368", 400},  // runs round up: 5 cells
+      {"/aosbegin.php?text=Tambrel&id=356", 400},                             // 4 cells in a 3-cell seal
+      {"/aosbegin.php?text=Tambrel&id=124", 400},                             // 4 cells, two clouds
+      {"/aosbegin.php?text=A&id=124", 400},                                   // one letter is not a name
       {"/aosbegin.php?text=" + longText + "&id=369", 414},                    // 10,000 characters
       {"/aosbegin.php?text=" + rawLongText + "&id=369", 400},                 // 1,000 under the limit
       {"/aosbegin.php?text=%FF%FE%FD&id=368", 400},                           // neither UTF-8 nor GBK

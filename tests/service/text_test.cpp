@@ -101,5 +101,38 @@ TEST(ParseInteger, Table) {
   for (const Case& c : cases) EXPECT_EQ(parseInteger(c.in), c.out) << c.in;
 }
 
+TEST(Cells, LatinRunsTakeHalfACellPerCharacterRoundedUpPerRun) {
+  struct Case {
+    std::u32string in;
+    int cells;
+    size_t runs;
+  } cases[] = {
+      {U"", 0, 0},
+      {U"张三", 2, 2},
+      {U"Tambrel", 4, 1},        // 7 half cells
+      {U"ab", 1, 1},
+      {U"Li Wu", 3, 1},          // the space is part of the word
+      {U"张三Ab", 3, 3},
+      {U"A张B", 3, 3},           // each run rounds up on its own: it needs a cell of its own
+      {U"Café", 2, 1},           // accented Latin letters are narrow too
+      {U"\uFF71\uFF72", 1, 1},   // half-width kana
+      {U"Ａｂ", 2, 2},           // full-width forms of Latin letters are full-width
+      {U"张\u3000三", 3, 3},     // the ideographic space is a full cell
+      {U"12345678", 4, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cellCount(c.in), c.cells) << encodeUtf8(c.in);
+    EXPECT_EQ(cellRuns(c.in).size(), c.runs) << encodeUtf8(c.in);
+  }
+  auto runs = cellRuns(U"张Tam三");
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_FALSE(runs[0].halfWidth);
+  EXPECT_TRUE(runs[1].halfWidth);
+  EXPECT_EQ(runs[1].begin, 1u);
+  EXPECT_EQ(runs[1].end, 4u);
+  EXPECT_EQ(runs[1].cells, 2);
+  EXPECT_EQ(runs[2].begin, 4u);
+}
+
 }  // namespace
 }  // namespace tambrel::text
