@@ -1,10 +1,13 @@
 // stampd_sheet: renders templates with their sample texts onto one white sheet, for the README
 // picture and for judging the look of the renderer by eye.
-//   stampd_sheet OUT.png [--cell PX] [--columns N] [id ...]
+//   stampd_sheet OUT.png [--cell PX] [--columns N] [--text TEXT] [id ...]
+// --text draws TEXT (UTF-8) on every template instead of the samples, to judge how a user's
+// own text lays out; it is not checked against the templates' capacity.
 #include <cairo.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,18 +19,23 @@
 int main(int argc, char** argv) {
   using namespace tambrel;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: stampd_sheet OUT.png [--cell PX] [--columns N] [--fonts DIR] [id ...]\n");
+    std::fprintf(stderr, "usage: stampd_sheet OUT.png [--cell PX] [--columns N] [--fonts DIR] [--text TEXT] [id ...]\n");
     return 2;
   }
   std::string out = argv[1];
   int cell = 240, columns = 4;
   std::vector<int> ids;
   std::vector<std::string> fontDirs;
+  std::optional<std::u32string> text;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--cell" && i + 1 < argc) cell = std::atoi(argv[++i]);
     else if (a == "--columns" && i + 1 < argc) columns = std::atoi(argv[++i]);
     else if (a == "--fonts" && i + 1 < argc) fontDirs.push_back(argv[++i]);
+    else if (a == "--text" && i + 1 < argc) {
+      text = text::decodeUtf8(argv[++i]);
+      if (!text) return std::fprintf(stderr, "--text is not UTF-8\n"), 2;
+    }
     else ids.push_back(std::atoi(a.c_str()));
   }
   auto fonts = FontSet::load(fontDirs, nullptr);
@@ -46,7 +54,7 @@ int main(int argc, char** argv) {
     const Template* t = catalog.byId(ids[i]);
     if (!t) continue;
     auto sample = text::decodeUtf8(t->style.sample);
-    Raster r = renderStamp(*fonts, t->style, sample ? *sample : U"天宝", cell);
+    Raster r = renderStamp(*fonts, t->style, text ? *text : sample ? *sample : U"天宝", cell);
     cairo_surface_t* mask = cairo_image_surface_create_for_data(r.alpha.data(), CAIRO_FORMAT_A8, r.width, r.height, r.stride);
     int col = static_cast<int>(i) % columns, row = static_cast<int>(i) / columns;
     double x = pad + col * (cell + pad) + (cell - r.width) / 2.0;

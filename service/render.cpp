@@ -7,6 +7,11 @@
 // - Grid text (square, long, rectangular seals) fills its cells: glyphs are stretched towards
 //   the cell shape within limits, so a 一 never becomes a block.
 // - Yin (白文) stamps fill the shape and cut every mark out of it with CAIRO_OPERATOR_CLEAR.
+// - Latin letters are set as words: on a common baseline at their own advances, upright and
+//   left to right, never stretched one per cell (a stretched "a" would stand as tall as a "T").
+//   A text that is all or mostly Latin fills a frame as centred horizontal lines; in mixed
+//   texts each Latin run takes its cells as one group; along an arc the letters follow the
+//   baseline with only light letter-spacing, so a word stays a word.
 #include "render.h"
 
 #include <cairo.h>
@@ -47,6 +52,17 @@ struct CairoDeleter {
 using SurfacePtr = std::unique_ptr<cairo_surface_t, CairoDeleter<cairo_surface_t, cairo_surface_destroy>>;
 using ContextPtr = std::unique_ptr<cairo_t, CairoDeleter<cairo_t, cairo_destroy>>;
 using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, CairoDeleter<cairo_font_options_t, cairo_font_options_destroy>>;
+using PathPtr = std::unique_ptr<cairo_path_t, CairoDeleter<cairo_path_t, cairo_path_destroy>>;
+
+// One character's outline at font size 100, so font units are hundredths of an em.
+struct Glyph {
+  PathPtr outline;
+  cairo_text_extents_t ext{};
+  bool found = false;  // false: no face has it, and a hollow square of these extents stands in
+};
+
+// Height above the baseline, in ems, that Latin text centres on: the middle of a capital.
+constexpr double kLatinMid = 0.36;
 
 uint64_t fnv1a(std::u32string_view text, uint64_t h = 1469598103934665603ull) {
   for (char32_t c : text) {
@@ -95,11 +111,11 @@ class Painter {
   // Extra stroke around glyph outlines, mm: kai and thin faces look too light in red ink.
   double emboldenMm = 0.0;
 
-  void drawChar(char32_t c, const GlyphBox& box) {
-    if (text::isSpace(c)) return;
+  // Looks the character up in the script's face, then in the others.
+  Glyph shape(char32_t c) {
+    Glyph g;
     std::string utf8 = text::encodeUtf8(std::u32string_view(&c, 1));
     cairo_glyph_t glyph{0, 0, 0};
-    bool found = false;
     // All font work happens under the identity matrix: cairo keys its scaled fonts (and their
     // glyph caches) by the full transformation, so looking glyphs up under each rotation would
     // create a new scaled font per character. The outline is copied and placed afterwards.
@@ -115,22 +131,66 @@ class Painter {
                                            nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
           count == 1 && glyphs[0].index != 0) {
         glyph.index = glyphs[0].index;
-        found = true;
+        g.found = true;
       }
       cairo_glyph_free(glyphs);
-      if (found) break;
+      if (g.found) break;
     }
-    cairo_text_extents_t ext{};
-    cairo_path_t* outline = nullptr;
-    if (found) {
-      cairo_glyph_extents(cr_, &glyph, 1, &ext);
+    if (g.found) {
+      cairo_glyph_extents(cr_, &glyph, 1, &g.ext);
       cairo_new_path(cr_);
       cairo_glyph_path(cr_, &glyph, 1);
-      outline = cairo_copy_path(cr_);
+      g.outline.reset(cairo_copy_path(cr_));
       cairo_new_path(cr_);
+    } else {
+      g.ext = {15, -70, 70, 70, 100, 0};
     }
     cairo_restore(cr_);
-    if (!found) {
+    return g;
+  }
+
+  // Adds a glyph's outline to the path: the font-unit point (ax, ay) lands on (x, y) mm, the
+  // glyph turned by angle and scaled by (sx, sy) mm per font unit. fillMarks() paints it.
+  void place(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay) {
+    cairo_save(cr_);
+    cairo_translate(cr_, x, y);
+    cairo_rotate(cr_, angle);
+    cairo_scale(cr_, sx, sy);
+    cairo_translate(cr_, -ax, -ay);
+    if (g.found) {
+      cairo_append_path(cr_, g.outline.get());
+    } else {
+      // A hollow square: the inner square runs the other way round, so non-zero filling
+      // leaves it open.
+      const cairo_text_extents_t& e = g.ext;
+      const double t = e.width * 0.1;
+      cairo_rectangle(cr_, e.x_bearing, e.y_bearing, e.width, e.height);
+      cairo_new_sub_path(cr_);
+      cairo_move_to(cr_, e.x_bearing + t, e.y_bearing + t);
+      cairo_line_to(cr_, e.x_bearing + t, e.y_bearing + e.height - t);
+      cairo_line_to(cr_, e.x_bearing + e.width - t, e.y_bearing + e.height - t);
+      cairo_line_to(cr_, e.x_bearing + e.width - t, e.y_bearing + t);
+      cairo_close_path(cr_);
+    }
+    cairo_restore(cr_);
+  }
+
+  void fillMarks() {
+    if (emboldenMm > 0) {
+      cairo_fill_preserve(cr_);
+      cairo_set_line_width(cr_, emboldenMm);
+      cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+      cairo_stroke(cr_);
+    } else {
+      cairo_fill(cr_);
+    }
+  }
+
+  // One character centred in its box by its ink, as CJK characters are set.
+  void drawChar(char32_t c, const GlyphBox& box) {
+    if (text::isSpace(c)) return;
+    Glyph g = shape(c);
+    if (!g.found) {
       // No face has the character: mark its place with a square rather than dropping it.
       cairo_save(cr_);
       cairo_translate(cr_, box.cx, box.cy);
@@ -141,10 +201,8 @@ class Painter {
       cairo_stroke(cr_);
       return;
     }
-    if (ext.width <= 0 || ext.height <= 0) {
-      cairo_path_destroy(outline);
-      return;
-    }
+    const cairo_text_extents_t& ext = g.ext;
+    if (ext.width <= 0 || ext.height <= 0) return;
     double sx, sy;
     if (box.fit == Fit::Em) {
       sx = box.w / 100.0;
@@ -157,22 +215,8 @@ class Painter {
       sx = std::min(sx, uniform * 1.6);
       sy = std::min(sy, uniform * 1.6);
     }
-    cairo_save(cr_);
-    cairo_translate(cr_, box.cx, box.cy);
-    cairo_rotate(cr_, box.angle);
-    cairo_scale(cr_, sx, sy);
-    cairo_translate(cr_, -(ext.x_bearing + ext.width / 2), -(ext.y_bearing + ext.height / 2));
-    cairo_append_path(cr_, outline);
-    cairo_restore(cr_);
-    cairo_path_destroy(outline);
-    if (emboldenMm > 0) {
-      cairo_fill_preserve(cr_);
-      cairo_set_line_width(cr_, emboldenMm);
-      cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
-      cairo_stroke(cr_);
-    } else {
-      cairo_fill(cr_);
-    }
+    place(g, box.cx, box.cy, box.angle, sx, sy, ext.x_bearing + ext.width / 2, ext.y_bearing + ext.height / 2);
+    fillMarks();
   }
 
   void star(double cx, double cy, double outerR) {
@@ -279,22 +323,36 @@ class EllipseArc {
 
 // Places glyphs of height h along the upper arc of the text ellipse, centred at the top,
 // spread over at most maxSpanDeg of the parameter range; narrows and then shrinks glyphs
-// that would not fit.
+// that would not fit. CJK characters take a square each; Latin letters sit on a baseline that
+// follows the arc, at their own advances, so they read as words.
 void arcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB, double h,
              double maxSpanDeg) {
   const size_t n = text.size();
   if (n == 0) return;
+  // Latin letters a little larger than the CJK em, so capitals stand about as tall.
+  constexpr double kLatinSize = 1.1;
+  std::vector<Glyph> latin(n);
+  for (size_t i = 0; i < n; ++i)
+    if (text::isHalfWidth(text[i])) latin[i] = p.shape(text[i]);
+  auto isLatin = [&](size_t i) { return text::isHalfWidth(text[i]); };
   double width = h;  // CJK glyphs are square
   double a = outerA - h / 2, b = outerB - h / 2;
   for (int attempt = 0; attempt < 12; ++attempt) {
     EllipseArc arc(a, b);
     double maxSpan = arc.lengthAt(maxSpanDeg / 2 * kDeg) * 2;
-    double natural = width * 1.12;
-    double pitch = std::min(maxSpan / n, natural * 1.6);
-    double glyphW = std::min(width, pitch / 1.08);
-    if (glyphW < 0.5 * h && attempt < 11) {
+    const double latinEm = h * kLatinSize;
+    std::vector<double> natural(n);
+    double total = 0;
+    for (size_t i = 0; i < n; ++i) {
+      natural[i] = isLatin(i) ? latin[i].ext.x_advance / 100.0 * latinEm : width * 1.12;
+      total += natural[i];
+    }
+    const double f = maxSpan / total;
+    // Narrowing of every glyph when the text is longer than the arc.
+    const double q = std::min(1.0, f * 1.12 / 1.08);
+    if (q < 0.5 && attempt < 11) {
       // Narrowed to half width and still too long: shrink the text, which moves it outward.
-      double shrink = std::max(0.7, glyphW / (0.5 * h));
+      double shrink = std::max(0.7, q / 0.5);
       double newH = h * shrink;
       a += (h - newH) / 2;
       b += (h - newH) / 2;
@@ -302,13 +360,42 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
       width = h;
       continue;
     }
-    double span = pitch * n;
-    for (size_t i = 0; i < n; ++i) {
-      double s = -span / 2 + (i + 0.5) * pitch;
-      double t = arc.paramAt(s);
-      double x = cx + a * std::sin(t), y = cy - b * std::cos(t);
-      p.drawChar(text[i], {x, y, glyphW, h, arc.tangentAngle(t), Fit::Em});
+    // A short text spreads towards the span: CJK characters up to 1.6 times their pitch, Latin
+    // letters only up to 1.2 times (more and a word falls apart into letters).
+    auto cap = [&](size_t i) { return isLatin(i) ? 1.2 : 1.6; };
+    auto spreadLength = [&](double g) {
+      double len = 0;
+      for (size_t i = 0; i < n; ++i) len += natural[i] * std::min(g, cap(i));
+      return len;
+    };
+    double g = f;
+    if (f > 1) {
+      double lo = 1, hi = 1.6;
+      for (int k = 0; k < 40; ++k) {
+        double mid = (lo + hi) / 2;
+        (spreadLength(mid) < maxSpan ? lo : hi) = mid;
+      }
+      g = lo;
     }
+    std::vector<double> advance(n);
+    double span = 0;
+    for (size_t i = 0; i < n; ++i) span += advance[i] = natural[i] * (f > 1 ? std::min(g, cap(i)) : f);
+    double s = -span / 2;
+    bool latinPath = false;
+    for (size_t i = 0; i < n; ++i) {
+      double t = arc.paramAt(s + advance[i] / 2);
+      s += advance[i];
+      double x = cx + a * std::sin(t), y = cy - b * std::cos(t);
+      if (isLatin(i)) {
+        if (text::isSpace(text[i])) continue;
+        const Glyph& gl = latin[i];
+        p.place(gl, x, y, arc.tangentAngle(t), latinEm / 100 * q, latinEm / 100, gl.ext.x_advance / 2, -kLatinMid * 100);
+        latinPath = true;
+      } else {
+        p.drawChar(text[i], {x, y, width * q, h, arc.tangentAngle(t), Fit::Em});
+      }
+    }
+    if (latinPath) p.fillMarks();
     return;
   }
 }
@@ -332,30 +419,200 @@ void bottomArcText(Painter& p, std::u32string_view text, double cx, double cy, d
   }
 }
 
-// Lays characters out in a grid: vertical columns read right to left (traditional seals), or
-// horizontal rows read left to right. counts[i] is the number of characters in line i.
+// Sets a text as centred horizontal lines on baselines, as wide as the box allows: Latin words
+// keep their letters' shapes and read left to right. Up to maxLines lines, broken at spaces or,
+// for one long word in a tall box, evenly; the layout that draws the letters largest wins.
+// Returns the height scale used (mm per font unit); maxScale caps it so that neighbouring
+// blocks can share one letter size, and draw = false only measures.
+double latinBlock(Painter& p, std::u32string_view raw, double x, double y, double w, double h, int maxLines,
+                  double maxScale = 1e9, bool draw = true) {
+  const std::u32string text = text::trimSpaces(raw);
+  const size_t n = text.size();
+  if (n == 0) return 0;
+  std::vector<Glyph> glyphs;
+  glyphs.reserve(n);
+  for (char32_t c : text) glyphs.push_back(p.shape(c));
+  auto widthOf = [&](size_t b, size_t e) {
+    double sum = 0;
+    for (size_t i = b; i < e; ++i) sum += glyphs[i].ext.x_advance;
+    return sum;
+  };
+  using Lines = std::vector<std::pair<size_t, size_t>>;
+  struct Candidate {
+    Lines lines;
+    double penalty;
+  };
+  std::vector<Candidate> candidates{{{{0, n}}, 1.0}};
+  std::vector<std::pair<size_t, size_t>> words;
+  for (size_t i = 0; i < n;) {
+    if (text::isSpace(text[i])) {
+      ++i;
+      continue;
+    }
+    size_t b = i;
+    while (i < n && !text::isSpace(text[i])) ++i;
+    words.emplace_back(b, i);
+  }
+  for (int lines = 2; lines <= maxLines; ++lines) {
+    const size_t L = static_cast<size_t>(lines);
+    if (words.size() >= L) {
+      // Break at spaces so that the widest line is as narrow as it can be.
+      Lines best;
+      double bestWidth = 1e300;
+      std::vector<size_t> cut(L - 1);
+      auto tryCuts = [&](auto&& self, size_t k, size_t from) -> void {
+        if (k == L - 1) {
+          Lines ls;
+          size_t first = 0;
+          for (size_t j = 0; j <= L - 1; ++j) {
+            size_t last = j < L - 1 ? cut[j] : words.size();
+            ls.emplace_back(words[first].first, words[last - 1].second);
+            first = last;
+          }
+          double widest = 0;
+          for (auto [b, e] : ls) widest = std::max(widest, widthOf(b, e));
+          if (widest < bestWidth) bestWidth = widest, best = ls;
+          return;
+        }
+        for (size_t c = from; c + (L - 1 - k) <= words.size() - 1; ++c) {
+          cut[k] = c;
+          self(self, k + 1, c + 1);
+        }
+      };
+      tryCuts(tryCuts, 0, 1);
+      candidates.push_back({best, 1.0});
+    } else if (words.size() == 1 && n >= 2 * L) {
+      // One word too long for a line: cut into equal pieces, the first taking the larger share.
+      Lines ls;
+      size_t b = 0;
+      for (size_t j = 0; j < L; ++j) {
+        size_t len = n / L + (j < n % L ? 1 : 0);
+        ls.emplace_back(b, b + len);
+        b += len;
+      }
+      candidates.push_back({ls, 0.8});
+    }
+  }
+
+  constexpr double kPitch = 118;  // baseline to baseline, font units
+  struct Fitted {
+    double sx, sy, cx, cy;     // mm per font unit; centre of the ink, font units
+    std::vector<double> shift;  // each line's start, centring it
+    double score;
+  };
+  auto fit = [&](const Candidate& c) {
+    Fitted f{0, 0, 0, 0, {}, 0};
+    double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+    for (size_t li = 0; li < c.lines.size(); ++li) {
+      auto [b, e] = c.lines[li];
+      double pen = 0, lo = 1e300, hi = -1e300;
+      for (size_t i = b; i < e; ++i) {
+        const cairo_text_extents_t& ext = glyphs[i].ext;
+        if (ext.width > 0 && ext.height > 0) {
+          lo = std::min(lo, pen + ext.x_bearing);
+          hi = std::max(hi, pen + ext.x_bearing + ext.width);
+          minY = std::min(minY, li * kPitch + ext.y_bearing);
+          maxY = std::max(maxY, li * kPitch + ext.y_bearing + ext.height);
+        }
+        pen += ext.x_advance;
+      }
+      if (lo > hi) lo = hi = 0;
+      f.shift.push_back(-(lo + hi) / 2);
+      minX = std::min(minX, (lo - hi) / 2);
+      maxX = std::max(maxX, (hi - lo) / 2);
+    }
+    if (minY > maxY) return f;
+    const double bw = std::max(1.0, maxX - minX), bh = std::max(1.0, maxY - minY);
+    // Uniform scale, then a little room given to taller or (less) wider letters, as seal
+    // letters are drawn to fill their space.
+    const double u = std::min(w / bw, h / bh);
+    f.sx = std::min({w / bw, u * 1.15, maxScale});
+    f.sy = std::min({h / bh, u * 1.3, maxScale});
+    f.cx = 0;
+    f.cy = (minY + maxY) / 2;
+    f.score = std::sqrt(f.sx * f.sy) * c.penalty;
+    return f;
+  };
+  size_t best = 0;
+  Fitted chosen = fit(candidates[0]);
+  for (size_t k = 1; k < candidates.size(); ++k) {
+    Fitted f = fit(candidates[k]);
+    if (f.score > chosen.score * 1.02) chosen = std::move(f), best = k;
+  }
+  if (chosen.score <= 0 || !draw) return chosen.sy;
+  const Lines& lines = candidates[best].lines;
+  for (size_t li = 0; li < lines.size(); ++li) {
+    double pen = chosen.shift[li];
+    for (size_t i = lines[li].first; i < lines[li].second; ++i) {
+      if (!text::isSpace(text[i]))
+        p.place(glyphs[i], x + w / 2 + (pen - chosen.cx) * chosen.sx, y + h / 2 + (li * kPitch - chosen.cy) * chosen.sy,
+                0, chosen.sx, chosen.sy, 0, 0);
+      pen += glyphs[i].ext.x_advance;
+    }
+  }
+  p.fillMarks();
+  return chosen.sy;
+}
+
+// Lays a text out in a grid of cells: vertical columns read right to left (traditional seals),
+// or horizontal rows read left to right. counts[i] is the number of cells in line i. A CJK
+// character fills a cell; a run of Latin letters takes its cells as one group and is set as a
+// word across them (split between lines only when the group runs over the end of one).
 void gridText(Painter& p, std::u32string_view text, double x, double y, double w, double h,
               const std::vector<int>& counts, bool columns, double pad) {
-  size_t k = 0;
+  struct Cell {
+    int line;
+    double x, y, w, h;
+  };
+  std::vector<Cell> cells;
   const int lines = static_cast<int>(counts.size());
   for (int line = 0; line < lines; ++line) {
     int m = counts[line];
-    for (int j = 0; j < m && k < text.size(); ++j, ++k) {
-      double cw, ch, ccx, ccy;
-      if (columns) {
-        cw = w / lines;
-        ch = h / m;
-        ccx = x + w - (line + 0.5) * cw;
-        ccy = y + (j + 0.5) * ch;
-      } else {
-        cw = w / m;
-        ch = h / lines;
-        ccx = x + (j + 0.5) * cw;
-        ccy = y + (line + 0.5) * ch;
-      }
-      p.drawChar(text[k], {ccx, ccy, cw * (1 - 2 * pad), ch * (1 - 2 * pad), 0, Fit::Stretch});
+    for (int j = 0; j < m; ++j) {
+      if (columns)
+        cells.push_back({line, x + w - (line + 1.0) * w / lines, y + j * h / m, w / lines, h / m});
+      else
+        cells.push_back({line, x + j * w / m, y + line * h / lines, w / m, h / lines});
     }
   }
+  size_t k = 0;
+  for (const text::CellRun& run : text::cellRuns(text)) {
+    if (k >= cells.size()) break;
+    if (!run.halfWidth) {
+      const Cell& c = cells[k++];
+      p.drawChar(text[run.begin],
+                 {c.x + c.w / 2, c.y + c.h / 2, c.w * (1 - 2 * pad), c.h * (1 - 2 * pad), 0, Fit::Stretch});
+      continue;
+    }
+    const size_t group = std::min(static_cast<size_t>(run.cells), cells.size() - k);
+    const size_t len = run.end - run.begin;
+    size_t done = 0;  // cells of the group already used
+    while (done < group) {
+      // The part of the group on one line, and its share of the letters.
+      size_t e = done + 1;
+      while (e < group && cells[k + e].line == cells[k + done].line) ++e;
+      const Cell& first = cells[k + done];
+      const Cell& last = cells[k + e - 1];
+      double bx = std::min(first.x, last.x), by = std::min(first.y, last.y);
+      double bw = std::max(first.x + first.w, last.x + last.w) - bx, bh = std::max(first.y + first.h, last.y + last.h) - by;
+      size_t from = run.begin + len * done / group, to = run.begin + len * e / group;
+      latinBlock(p, text.substr(from, to - from), bx + bw * pad, by + bh * pad, bw * (1 - 2 * pad), bh * (1 - 2 * pad),
+                 3);
+      done = e;
+    }
+    k += group;
+  }
+}
+
+// Whether a text is set as lines of words rather than in a grid: all or mostly Latin.
+bool mostlyLatin(std::u32string_view text) {
+  size_t latin = 0, halves = 0;
+  for (char32_t c : text) {
+    bool half = text::isHalfWidth(c);
+    latin += half;
+    halves += half ? 1 : 2;
+  }
+  return halves > 0 && latin * 4 >= halves * 3;
 }
 
 // Splits n characters into `lines` lines; the first lines take the smaller share, so a
@@ -374,7 +631,7 @@ std::vector<int> squareColumns(int n) {
   return splitLines(n, cols);
 }
 
-void drawEllipseSeal(Painter& p, std::u32string_view text, const std::u32string& horizontal) {
+void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal) {
   cairo_t* cr = p.cr();
   const StampStyle& st = p.style();
   ShapeMm mm = shapeMm(st.shape);
@@ -421,7 +678,10 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, const std::u32string&
     // Small round personal seal: the name fills the middle.
     double side = std::min(edgeA, edgeB) * 2 * 0.66;
     double gw = st.shape == Shape::Oval ? side * edgeA / edgeB * 0.85 : side;
-    gridText(p, text, cx - gw / 2, cy - side / 2, gw, side, squareColumns(static_cast<int>(text.size())), true, 0.04);
+    if (mostlyLatin(text))
+      latinBlock(p, text, cx - gw / 2, cy - side / 2, gw, side, 3);
+    else
+      gridText(p, text, cx - gw / 2, cy - side / 2, gw, side, squareColumns(text::cellCount(text)), true, 0.04);
     return;
   }
 
@@ -444,8 +704,12 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, const std::u32string&
     // Below the ends of the arc text the whole inner width is free; keep clear of the ring.
     double dy = (ly + hh / 2 - cy) / edgeB;
     double half = std::min(std::sqrt(std::max(0.0, 1 - dy * dy)) * edgeA - 2.0 * scale, 0.55 * edgeA);
+    if (std::any_of(horizontal.begin(), horizontal.end(), text::isHalfWidth)) {
+      latinBlock(p, horizontal, cx - half, ly - hh / 2, 2 * half, hh, 1);
+      horizontal.clear();
+    }
     int m = static_cast<int>(horizontal.size());
-    double cw = std::min(hh * 1.05, 2 * half / m);
+    double cw = m ? std::min(hh * 1.05, 2 * half / m) : 0;
     double total = cw * m;
     for (int i = 0; i < m; ++i)
       p.drawChar(horizontal[i], {cx - total / 2 + (i + 0.5) * cw, ly, cw * 0.92, hh, 0, Fit::Em});
@@ -492,8 +756,13 @@ void drawFrameSeal(Painter& p, std::u32string_view text) {
     inset = bd.outer + bd.gap + bd.inner + 0.7 * scale;
   }
   p.markMode();
-  const int n = static_cast<int>(text.size());
+  const int n = text::cellCount(text);
   const double x = inset, y = inset, w = mm.w - 2 * inset, h = mm.h - 2 * inset;
+  if (mostlyLatin(text)) {
+    const double pad = 0.03 * std::min(w, h);
+    latinBlock(p, text, x + pad, y + pad, w - 2 * pad, h - 2 * pad, 3);
+    return;
+  }
   switch (st.shape) {
     case Shape::Square:
       gridText(p, text, x, y, w, h, squareColumns(n), true, 0.03);
@@ -547,9 +816,38 @@ void drawCloudSeal(Painter& p, std::u32string_view text) {
   }
   p.markMode();
   const double box = r * 1.12;
-  // Read right to left, like the columns of a traditional seal.
-  if (text.size() >= 1) p.drawChar(text[0], {c2, cy, box, box, 0, Fit::Stretch});
-  if (text.size() >= 2) p.drawChar(text[1], {c1, cy, box, box, 0, Fit::Stretch});
+  // One character or word in each cloud.
+  std::u32string_view left, right;
+  std::vector<text::CellRun> runs = text::cellRuns(text);
+  if (runs.size() == 1 && runs[0].halfWidth) {
+    // A Latin name reads left to right: its first half goes to the left cloud, cut at the
+    // space nearest the middle, or in the middle of a single word.
+    const double middle = text.size() / 2.0;
+    size_t cut = (text.size() + 1) / 2;
+    double nearest = 1e9;
+    for (size_t i = 1; i + 1 < text.size(); ++i)
+      if (text::isSpace(text[i]) && std::abs(i - middle) < nearest) nearest = std::abs(i - middle), cut = i;
+    left = text.substr(0, cut);
+    right = text.substr(cut);
+  } else if (!runs.empty()) {
+    // Read right to left, like the columns of a traditional seal.
+    right = text.substr(runs[0].begin, runs[0].end - runs[0].begin);
+    if (runs.size() > 1) left = text.substr(runs[1].begin);
+  }
+  auto wordBox = [&](std::u32string_view part, double centre, double scale, bool draw) {
+    return latinBlock(p, part, centre - box / 2, cy - box / 2, box, box, 2, scale, draw);
+  };
+  // Words in both clouds share the smaller one's letter size.
+  double scale = 1e9;
+  for (auto [part, centre] : {std::pair{right, c2}, std::pair{left, c1}})
+    if (!(part.size() == 1 && !text::isHalfWidth(part[0])) && !part.empty())
+      scale = std::min(scale, wordBox(part, centre, 1e9, false));
+  for (auto [part, centre] : {std::pair{right, c2}, std::pair{left, c1}}) {
+    if (part.size() == 1 && !text::isHalfWidth(part[0]))
+      p.drawChar(part[0], {centre, cy, box, box, 0, Fit::Stretch});
+    else if (!part.empty())
+      wordBox(part, centre, scale, true);
+  }
 }
 
 // Weathered look: speckles and worn patches where the ink did not take, and uneven density.

@@ -27,7 +27,7 @@ struct Raster {
 // Pixel size of a stamp whose longer side is longSide (0: the template's natural size).
 NaturalSize stampPixelSize(const StampStyle& style, int longSide);
 
-// Renders text (already validated: 1..maxChars characters, no control characters) with the
+// Renders text (already validated: at most maxChars cells, no control characters) with the
 // style at the given longer side. Deterministic: the same input gives the same pixels, which
 // is what lets every instance of the service answer a picture path on its own.
 Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide);

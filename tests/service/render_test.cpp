@@ -106,6 +106,160 @@ TEST(SquareSeal, YangHasFrameAndClearGround) {
   EXPECT_GT(clear, 320 * 320 / 3) << "ground between strokes stays clear";
 }
 
+// Ink (coverage > 128) of a region cut into the pieces that empty columns separate: the
+// letters of a horizontal word, left to right.
+struct InkBox {
+  int x0, x1, y0, y1;  // inclusive
+};
+std::vector<InkBox> inkPieces(const Raster& r, int x0, int y0, int x1, int y1) {
+  std::vector<InkBox> out;
+  bool open = false;
+  for (int x = x0; x <= x1; ++x) {
+    int top = -1, bottom = -1;
+    for (int y = y0; y <= y1; ++y)
+      if (r.at(x, y) > 128) {
+        if (top < 0) top = y;
+        bottom = y;
+      }
+    if (top < 0) {
+      open = false;
+      continue;
+    }
+    if (!open) out.push_back({x, x, top, bottom});
+    open = true;
+    InkBox& b = out.back();
+    b.x1 = x;
+    b.y0 = std::min(b.y0, top);
+    b.y1 = std::max(b.y1, bottom);
+  }
+  return out;
+}
+
+// "Hx" (or "Ho") set as a word: two letters, H on the left, both standing on one baseline, the
+// second only as tall as a lower-case letter is. Letters stretched one per cell would stand
+// equally tall.
+void expectWordHx(const std::vector<InkBox>& pieces, const std::string& where) {
+  ASSERT_EQ(pieces.size(), 2u) << where;
+  const InkBox& h = pieces[0];
+  const InkBox& x = pieces[1];
+  const int height = h.y1 - h.y0;
+  EXPECT_LE(std::abs(h.y1 - x.y1), std::max(2, height / 25)) << where << ": letters off the common baseline";
+  EXPECT_GT(x.y0 - h.y0, height / 6) << where << ": the x is as tall as the H";
+  EXPECT_LT(x.x0 - h.x1, height) << where << ": letters far apart";
+}
+
+TEST(LatinText, FramesSetLatinAsWordsOnABaseline) {
+  struct Case {
+    int id;
+    const char32_t* text;
+    int x0, y0, x1, y1;  // where the word is, at 400 px
+  } cases[] = {
+      {368, U"Hx", 30, 30, 370, 370},      // yang square: the whole field
+      {366, U"Ho", 50, 50, 350, 350},      // yin square, serif face: cut out of the red field
+      {368, U"张三Hx", 30, 205, 195, 370},  // mixed: the group takes the lower cell of the left column
+  };
+  for (const Case& c : cases) {
+    const Template& t = templ(c.id);
+    Raster r = renderStamp(fonts(), t.style, c.text, 400);
+    if (t.style.relief == Relief::Yin)
+      for (uint8_t& v : r.alpha) v = 255 - v;  // read the cut strokes as ink
+    expectWordHx(inkPieces(r, c.x0, c.y0, c.x1, c.y1), std::to_string(c.id) + " " + text::encodeUtf8(c.text));
+  }
+}
+
+TEST(LatinText, AllLatinTextIsCentredInTheFrameInWholeLines) {
+  const Template& t = templ(368);
+  Raster r = renderStamp(fonts(), t.style, U"Tambrel", 400);
+  // Bands of rows with ink inside the frame: the lines of text.
+  std::vector<std::pair<int, int>> bands;
+  for (int y = 30; y < 370; ++y) {
+    bool ink = false;
+    for (int x = 30; x < 370 && !ink; ++x) ink = r.at(x, y) > 128;
+    if (ink && (bands.empty() || bands.back().second != y - 1)) bands.push_back({y, y});
+    if (ink) bands.back().second = y;
+  }
+  ASSERT_GE(bands.size(), 1u);
+  ASSERT_LE(bands.size(), 3u);
+  int top = bands.front().first, bottom = bands.back().second;
+  EXPECT_LE(std::abs((top - 30) - (369 - bottom)), 8) << "text not centred vertically";
+  EXPECT_GT(bottom - top, 340 / 2) << "a square seal's text fills its height";
+  for (auto [y0, y1] : bands) {
+    auto pieces = inkPieces(r, 30, y0, 369, y1);
+    ASSERT_FALSE(pieces.empty());
+    int left = pieces.front().x0 - 30, right = 369 - pieces.back().x1;
+    EXPECT_LE(std::abs(left - right), 8) << "line at " << y0 << " not centred";
+  }
+}
+
+// Polar extent of the ink between two angles (degrees clockwise from the top) and radii (mm)
+// of a round seal rendered at 600 px.
+struct PolarBox {
+  double minR = 1e9, maxR = 0, minA = 1e9, maxA = -1e9;
+};
+PolarBox polarInk(const Raster& r, double a0, double a1, double r0, double r1) {
+  RoundFrame f(r.width);
+  PolarBox b;
+  for (int y = 0; y < r.height; ++y)
+    for (int x = 0; x < r.width; ++x) {
+      if (r.at(x, y) <= 128) continue;
+      double dx = x - f.cx, dy = y - f.cy;
+      double mm = std::hypot(dx, dy) / f.pxPerMm, a = std::atan2(dx, -dy) * 180 / kPi;
+      if (mm < r0 || mm > r1 || a < a0 || a > a1) continue;
+      b.minR = std::min(b.minR, mm);
+      b.maxR = std::max(b.maxR, mm);
+      b.minA = std::min(b.minA, a);
+      b.maxA = std::max(b.maxA, a);
+    }
+  return b;
+}
+
+TEST(LatinText, ArcTextReadsLeftToRightOnOneBaseline) {
+  for (int id : {369, 365}) {
+    const Template& t = templ(id);
+    Raster r = renderStamp(fonts(), t.style, U"Hx", 600);
+    // Clear of the star (7 mm) and the ring.
+    PolarBox h = polarInk(r, -90, 0, 9, 19), x = polarInk(r, 0, 90, 9, 19);
+    ASSERT_LT(h.minR, h.maxR) << id << ": no H left of the top";
+    ASSERT_LT(x.minR, x.maxR) << id << ": no x right of the top";
+    EXPECT_NEAR(h.minR, x.minR, 0.35) << id << ": letters off the common baseline";
+    EXPECT_GT(h.maxR - x.maxR, 0.8) << id << ": the x is as tall as the H";
+  }
+}
+
+TEST(LatinText, ArcKeepsAWordTogether) {
+  // Seven letters take far less of the ring than seven CJK characters spread along it.
+  const Template& t = templ(369);
+  PolarBox latin = polarInk(renderStamp(fonts(), t.style, U"Tambrel", 600), -180, 180, 9, 19);
+  PolarBox cjk = polarInk(renderStamp(fonts(), t.style, U"国国国国国国国", 600), -180, 180, 9, 19);
+  double latinSpan = latin.maxA - latin.minA, cjkSpan = cjk.maxA - cjk.minA;
+  EXPECT_LT(latinSpan, 0.7 * cjkSpan);
+  EXPECT_NEAR(latin.minA, -latin.maxA, 6) << "word not centred on the top";
+}
+
+TEST(LatinText, CloudsShareOneLetterSizeLeftToRight) {
+  const Template& t = templ(124);
+  ASSERT_EQ(t.style.shape, Shape::Cloud);
+  Raster r = renderStamp(fonts(), t.style, U"Hx", 600);
+  // The clouds are 25.5 mm circles centred 12.75 mm from either end of the 45 x 25.5 mm seal
+  // (plus 0.5 mm margins).
+  const double pxPerMm = std::min(r.width / 46.0, r.height / 26.5);
+  const int c1 = static_cast<int>((r.width - 45 * pxPerMm) / 2 + 12.75 * pxPerMm);
+  const int c2 = static_cast<int>((r.width - 45 * pxPerMm) / 2 + 32.25 * pxPerMm);
+  const int cy = r.height / 2;
+  auto left = inkPieces(r, c1 - 100, cy - 100, c1 + 100, cy + 100);
+  auto right = inkPieces(r, c2 - 100, cy - 100, c2 + 100, cy + 100);
+  // The tallest piece in each is the letter; bits of the contour may reach into the corners.
+  auto tallest = [](const std::vector<InkBox>& pieces) {
+    int best = 0;
+    for (const InkBox& b : pieces) best = std::max(best, b.y1 - b.y0);
+    return best;
+  };
+  int hHeight = tallest(left), xHeight = tallest(right);
+  ASSERT_GT(hHeight, r.height / 4) << "no letter in the left cloud";
+  ASSERT_GT(xHeight, r.height / 8) << "no letter in the right cloud";
+  EXPECT_LT(xHeight, hHeight * 0.85) << "letters sized apart, or set right to left";
+}
+
 TEST(Shapes, PixelSizeFollowsTheLongerSide) {
   struct Case {
     Shape shape;
@@ -192,7 +346,15 @@ TEST(Cloud, TakesExactlyTwoCharacters) {
   struct Case {
     const char* text;
     bool ok;
-  } cases[] = {{"%E5%90%89", false}, {"%E5%90%89%E7%A5%A5", true}, {"%E5%90%89%E7%A5%A5%E5%A6%82", false}};
+  } cases[] = {{"%E5%90%89", false},
+               {"%E5%90%89%E7%A5%A5", true},
+               {"%E5%90%89%E7%A5%A5%E5%A6%82", false},
+               {"AB", true},           // two letters: one cell, but two characters
+               {"Anna", true},         // four letters: two cells
+               {"Li%20Wu", false},     // five half cells: three
+               {"%E5%90%89A", true},   // 吉A
+               {"A%E5%90%89B", false}, // A, 吉, B: three cells
+               {"Tambrel", false}};
   for (const Case& c : cases) {
     std::string error;
     EXPECT_EQ(decodeStampText(c.text, *cloud, &error).has_value(), c.ok) << c.text;
