@@ -487,8 +487,9 @@ TEST_F(EndToEnd, OfflineFirstStartThenPagingAndHover) {
 // ---- generation and saving --------------------------------------------------------------------
 
 // What the tool sends for a stamp text: UTF-8, percent-encoded except the unreserved characters.
-// Template 368 holds 2 to 4 characters; for a longer text the service answers with an error and
-// no picture path, which the tool must treat as a failed generation.
+// Template 368 holds four character cells (two Latin letters to a cell); for a longer text the
+// service answers with an error and no picture path, which the tool must treat as a failed
+// generation.
 struct GenerationCase {
   const wchar_t* text;
   const char* encoded;
@@ -507,7 +508,8 @@ TEST_F(EndToEnd, GenerationAndSaving) {
   ASSERT_FALSE(row_picture.empty());
 
   const GenerationCase cases[] = {
-      {L"Tambrel", "Tambrel", false},                       // the text the tool starts with
+      {L"Tambrel", "Tambrel", true},                        // the text the tool starts with
+      {L"甲乙丙丁戊", "%E7%94%B2%E4%B9%99%E4%B8%99%E4%B8%81%E6%88%8A", false},  // too long for 368
       {L"张&三", "%E5%BC%A0%26%E4%B8%89", true},            // "&" must not end the value
       {L"甲 #乙", "%E7%94%B2%20%23%E4%B9%99", true},        // nor may a space or "#"
       {L"+=丙", "%2B%3D%E4%B8%99", true},                   // nor "+" or "="
