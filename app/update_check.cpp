@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -121,7 +122,8 @@ int64_t currentEpochSeconds() {
   // Through text and back drops the fractions of a second, as the issue time has none.
   Text stamp = value_to_text(datetime_arg(now()));
   const double moment = to_datetime(stamp.c_str());
-  return real_to_int(datetime_diff(moment, to_datetime(EPOCH_TEXT), 8));
+  // Both ends are whole seconds; the difference of two day fractions is not, so round it.
+  return std::llround(datetime_diff(moment, to_datetime(EPOCH_TEXT), 8));
 }
 
 UpdateVerdict judgeUpdateReply(const BytesBlock* reply, Text* latest) {
