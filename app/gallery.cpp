@@ -208,26 +208,38 @@ void Gallery::DrawRow(int row, RowState state) {
   DrawRowIn(row, state, rect);
 }
 
-const BitmapPicture* Gallery::ScaledPicture(const char* thumbnailFile, const Bytes& image) {
+Gallery::ScaledEntry* Gallery::Entry(const char* thumbnailFile, const Bytes& image) {
   if (image.empty()) return nullptr;
   ScaledEntry& entry = scaled_[thumbnailFile];
   if (!(entry.source == image)) {
     entry.source = image;
     entry.scaled.reset();
-    Picture picture;
-    if (picture.LoadFromBytes(image)) {
-      auto scaled = std::make_unique<BitmapPicture>();
-      scaled->Create(kThumbnailSize, kThumbnailSize, kPixelFormat32bppRGB);
-      DrawingSurface surface;
-      surface.FromImage(*scaled);
-      SolidBrush white;
-      white.Create(ToArgb(rgb(255, 255, 255)));
-      surface.FillRectangle(white, 0, 0, kThumbnailSize, kThumbnailSize);
-      surface.DrawImageRect(picture, 0, 0, kThumbnailSize, kThumbnailSize, 2);
-      entry.scaled = std::move(scaled);
-    }
+    entry.decoded = std::make_unique<Picture>();
+    if (!entry.decoded->LoadFromBytes(entry.source)) entry.decoded.reset();
   }
-  return entry.scaled.get();
+  return entry.decoded ? &entry : nullptr;
+}
+
+const Picture* Gallery::DecodedPicture(const char* thumbnailFile, const Bytes& image) {
+  ScaledEntry* entry = Entry(thumbnailFile, image);
+  return entry ? entry->decoded.get() : nullptr;
+}
+
+const BitmapPicture* Gallery::ScaledPicture(const char* thumbnailFile, const Bytes& image) {
+  ScaledEntry* entry = Entry(thumbnailFile, image);
+  if (!entry) return nullptr;
+  if (!entry->scaled) {
+    auto scaled = std::make_unique<BitmapPicture>();
+    scaled->Create(kThumbnailSize, kThumbnailSize, kPixelFormat32bppRGB);
+    DrawingSurface surface;
+    surface.FromImage(*scaled);
+    SolidBrush white;
+    white.Create(ToArgb(rgb(255, 255, 255)));
+    surface.FillRectangle(white, 0, 0, kThumbnailSize, kThumbnailSize);
+    surface.DrawImageRect(*entry->decoded, 0, 0, kThumbnailSize, kThumbnailSize, 2);
+    entry->scaled = std::move(scaled);
+  }
+  return entry->scaled.get();
 }
 
 void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
@@ -348,6 +360,10 @@ Bytes thumbnail_for(const char* thumbnailFile) {
 }  // namespace
 
 void showPage(int page) {
+  // Six rows go in one at a time, and the heights only add up to the list's height once the
+  // last one is in: drawing in between would show and hide a scroll bar and repaint for
+  // nothing. The list is drawn once, when the page is complete.
+  galleryList->SuspendRedraw();
   clearRows();
   int k = (page - 1) * 4;
   for (int row = 0; row < kRowCount; ++row) {
@@ -366,6 +382,8 @@ void showPage(int page) {
     }
     addRow(item);
   }
+  galleryList->ResumeRedraw();
+  galleryList->Invalidate(1);
   galleryList->Send(LB_SETCURSEL, 1);
   stampPreview->Invalidate(1);
 }
@@ -384,9 +402,9 @@ void drawPreview() {
   const int row = selected_row();
   if (row < 0 || row > 0xFFFF) return;
   const GalleryItem& item = galleryItems[row + 1];
-  if (item.image.empty()) return;
-  Picture picture;
-  picture.LoadFromBytes(item.image);
+  const Picture* decoded = gallery->DecodedPicture(item.thumbnailFile.c_str(), item.image);
+  if (!decoded) return;
+  const Picture& picture = *decoded;
   const int w = picture.GetWidth();
   const int h = picture.GetHeight();
   if (w < 1 || h < 1) return;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "picture/bitmap_picture.h"
+#include "picture/picture.h"
 #include "runtime/values.h"
 
 namespace tambrel::app {
@@ -36,6 +37,8 @@ class Gallery {
   // row together, so the result is kept per thumbnail file for as long as the bytes are the
   // same (a generated stamp replaces them).
   const BitmapPicture* ScaledPicture(const char* thumbnailFile, const Bytes& image);
+  // The row picture decoded (for the preview), or null when it is empty or does not decode.
+  const Picture* DecodedPicture(const char* thumbnailFile, const Bytes& image);
 
  private:
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -46,8 +49,10 @@ class Gallery {
 
   struct ScaledEntry {
     Bytes source;
-    std::unique_ptr<BitmapPicture> scaled;  // null: the bytes do not decode
+    std::unique_ptr<Picture> decoded;       // null: the bytes do not decode
+    std::unique_ptr<BitmapPicture> scaled;  // made on first use
   };
+  ScaledEntry* Entry(const char* thumbnailFile, const Bytes& image);
   std::map<std::string, ScaledEntry> scaled_;
 
   HWND parent_ = nullptr;
