@@ -159,7 +159,10 @@ int main(int argc, char** argv) {
       // Sent: the click handler runs both requests before the call returns.
       if (!SendMessageTimeoutW(tool.control(kGenerateId), BM_CLICK, 0, 0, SMTO_NORMAL, 40000, &ignored)) continue;
       const double took = ms_since(t0);
-      if (!tool.dialogs().empty() || service.count_targets_starting_with("/stamp/") != before + 1) {
+      // The access log is written after the answer is sent, so give it a moment.
+      const bool fetched =
+          spin_until([&] { return service.count_targets_starting_with("/stamp/") == before + 1; }, seconds(2));
+      if (!tool.dialogs().empty() || !fetched) {
         std::fprintf(stderr, "generation %d failed\n", i);
         break;
       }
