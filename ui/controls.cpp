@@ -32,15 +32,15 @@ struct ControlSpec {
   DWORD default_ex_style;
 };
 
-HWND create_from_spec(Control& c, const ControlSpec& spec, HWND parent, const char* text,
+HWND create_control_of(Control& c, const ControlSpec& kind, HWND parent, const char* text,
                       const OptionalArg& style, const OptionalArg& x, const OptionalArg& y,
                       const OptionalArg& width, const OptionalArg& height,
                       const OptionalArg& ex_style, int id) {
-  const DWORD s = spec.fixed_style | static_cast<DWORD>(style.value_or(spec.default_style));
-  return c.CreateControl(parent, static_cast<DWORD>(ex_style.value_or(spec.default_ex_style)),
-                         spec.class_name, text, s, static_cast<int>(x.value),
-                         static_cast<int>(y.value), as_int(width, spec.default_width),
-                         as_int(height, spec.default_height), id);
+  const DWORD s = kind.fixed_style | static_cast<DWORD>(style.value_or(kind.default_style));
+  return c.CreateControl(parent, static_cast<DWORD>(ex_style.value_or(kind.default_ex_style)),
+                         kind.class_name, text, s, static_cast<int>(x.value),
+                         static_cast<int>(y.value), as_int(width, kind.default_width),
+                         as_int(height, kind.default_height), id);
 }
 
 Text make_text(const char* buffer, LRESULT n) {
@@ -138,9 +138,9 @@ void LabelControl::AfterCreate() { BackgroundColor(static_cast<intptr_t>(GetSysC
 bool LabelControl::Create(HWND parent, OptionalArg text, OptionalArg style, OptionalArg x,
                           OptionalArg y, OptionalArg width, OptionalArg height,
                           OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"Static", kChildVisible, SS_CENTERIMAGE, 80, 24, 0};
+  static constexpr ControlSpec kind{"Static", kChildVisible, SS_CENTERIMAGE, 80, 24, 0};
   const int id = next_control_id();
-  if (!create_from_spec(*this, spec, parent, text.present ? text.text() : "标签", style, x, y,
+  if (!create_control_of(*this, kind, parent, text.present ? text.text() : "标签", style, x, y,
                         width, height, ex_style, id)) {
     return false;
   }
@@ -188,10 +188,10 @@ void EditControl::AfterCreate() { BackgroundColor(0xFFFFFF); }
 bool EditControl::Create(HWND parent, OptionalArg text, OptionalArg style, OptionalArg x,
                          OptionalArg y, OptionalArg width, OptionalArg height,
                          OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"Edit", kChildVisible | kTabStop, ES_AUTOHSCROLL, 80, 20,
+  static constexpr ControlSpec kind{"Edit", kChildVisible | kTabStop, ES_AUTOHSCROLL, 80, 20,
                                     WS_EX_CLIENTEDGE};
   const int id = next_control_id();
-  if (!create_from_spec(*this, spec, parent, text.text(), style, x, y, width, height, ex_style, id)) {
+  if (!create_control_of(*this, kind, parent, text.text(), style, x, y, width, height, ex_style, id)) {
     return false;
   }
   AfterCreate();
@@ -261,9 +261,9 @@ std::unique_ptr<Window> ButtonControl::Copy() const {
 bool ButtonControl::Create(HWND parent, OptionalArg text, OptionalArg id, OptionalArg style,
                            OptionalArg x, OptionalArg y, OptionalArg width, OptionalArg height,
                            OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"Button", kChildVisible | kTabStop, 0, 80, 32, 0};
+  static constexpr ControlSpec kind{"Button", kChildVisible | kTabStop, 0, 80, 32, 0};
   const int counted = next_control_id();
-  return create_from_spec(*this, spec, parent, text.present ? text.text() : "按钮", style, x, y,
+  return create_control_of(*this, kind, parent, text.present ? text.text() : "按钮", style, x, y,
                           width, height, ex_style, as_int(id, counted)) != nullptr;
 }
 
@@ -316,9 +316,9 @@ void GroupBoxControl::AfterCreate() {
 bool GroupBoxControl::Create(HWND parent, OptionalArg text, OptionalArg style, OptionalArg x,
                              OptionalArg y, OptionalArg width, OptionalArg height,
                              OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"Button", kChildVisible | BS_GROUPBOX, 0, 120, 100, 0};
+  static constexpr ControlSpec kind{"Button", kChildVisible | BS_GROUPBOX, 0, 120, 100, 0};
   const int id = next_control_id();
-  if (!create_from_spec(*this, spec, parent, text.present ? text.text() : "分组框", style, x, y,
+  if (!create_control_of(*this, kind, parent, text.present ? text.text() : "分组框", style, x, y,
                         width, height, ex_style, id)) {
     return false;
   }
@@ -388,9 +388,9 @@ void ComboBoxControl::AfterCreate() { BackgroundColor(0xFFFFFF); }
 
 bool ComboBoxControl::Create(HWND parent, OptionalArg style, OptionalArg x, OptionalArg y,
                              OptionalArg width, OptionalArg height, OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"ComboBox", kComboFixed, CBS_DROPDOWN, 100, 110, 0};
+  static constexpr ControlSpec kind{"ComboBox", kComboFixed, CBS_DROPDOWN, 100, 110, 0};
   const int id = next_control_id();
-  if (!create_from_spec(*this, spec, parent, "", style, x, y, width, height, ex_style, id)) {
+  if (!create_control_of(*this, kind, parent, "", style, x, y, width, height, ex_style, id)) {
     return false;
   }
   AfterCreate();
@@ -507,9 +507,9 @@ std::unique_ptr<Window> ListBoxControl::Copy() const {
 
 bool ListBoxControl::Create(HWND parent, OptionalArg style, OptionalArg x, OptionalArg y,
                             OptionalArg width, OptionalArg height, OptionalArg ex_style) {
-  static constexpr ControlSpec spec{"Listbox", kListFixed, 0, 100, 125, WS_EX_CLIENTEDGE};
+  static constexpr ControlSpec kind{"Listbox", kListFixed, 0, 100, 125, WS_EX_CLIENTEDGE};
   const int id = next_control_id();
-  if (!create_from_spec(*this, spec, parent, "", style, x, y, width, height, ex_style, id)) {
+  if (!create_control_of(*this, kind, parent, "", style, x, y, width, height, ex_style, id)) {
     return false;
   }
   ApplyListDefaults();

@@ -93,7 +93,7 @@ class PictureBox : public Window {
   bool BackgroundPictureFromBytes(const Bytes& picture, int mode);
   EventRoutine BindRedraw(EventRoutine r) { return redraw_ = r; }
 
-  // Slot 140: x, y, style and extended style by value; 200 × 100 by default.
+  // x, y, style and extended style by value; 200 × 100 by default.
   bool Create(HWND parent, OptionalArg x = {}, OptionalArg y = {}, OptionalArg width = {},
               OptionalArg height = {}, OptionalArg style = {}, OptionalArg ex_style = {});
   bool AttachItem(HWND dialog, int item_id);
