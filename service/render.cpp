@@ -18,7 +18,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <list>
 #include <memory>
+#include <mutex>
 
 #include "text.h"
 
@@ -285,24 +288,38 @@ BorderMm borderMm(Border b, double scale) {
 // (t = 0 at the top, growing clockwise), for placing glyphs evenly along ovals.
 class EllipseArc {
  public:
+  // The table depends only on the axes, which depend only on the template (sizes are in mm),
+  // so each thread keeps the few it met: building one costs 1440 sines, cosines and hypots.
   EllipseArc(double a, double b) : a_(a), b_(b) {
-    len_.resize(kSteps + 1);
-    len_[0] = 0;
+    thread_local std::vector<std::pair<std::pair<double, double>, std::shared_ptr<const std::vector<double>>>> known;
+    for (const auto& [axes, table] : known) {
+      if (axes.first == a && axes.second == b) {
+        table_ = table;
+        return;
+      }
+    }
+    auto len = std::make_shared<std::vector<double>>(kSteps + 1);
+    (*len)[0] = 0;
     for (int i = 1; i <= kSteps; ++i) {
       double t0 = param(i - 1), t1 = param(i);
       double dx = a_ * (std::sin(t1) - std::sin(t0)), dy = b_ * (std::cos(t1) - std::cos(t0));
-      len_[i] = len_[i - 1] + std::hypot(dx, dy);
+      (*len)[i] = (*len)[i - 1] + std::hypot(dx, dy);
     }
+    if (known.size() >= 64) known.erase(known.begin());
+    known.emplace_back(std::pair{a, b}, len);
+    table_ = std::move(len);
   }
   // Signed arc length from the top (t = 0) to t.
   double lengthAt(double t) const {
     double idx = (t + kPi) / (2 * kPi) * kSteps;
     int i = std::clamp(static_cast<int>(idx), 0, kSteps - 1);
     double f = idx - i;
+    const std::vector<double>& len_ = *table_;
     return len_[i] + f * (len_[i + 1] - len_[i]) - len_[kSteps / 2];
   }
   // Parameter t at signed arc length s from the top.
   double paramAt(double s) const {
+    const std::vector<double>& len_ = *table_;
     double target = s + len_[kSteps / 2];
     auto it = std::lower_bound(len_.begin(), len_.end(), target);
     int i = std::clamp(static_cast<int>(it - len_.begin()), 1, kSteps);
@@ -318,7 +335,7 @@ class EllipseArc {
   static constexpr int kSteps = 1440;
   static double param(int i) { return -kPi + 2 * kPi * i / kSteps; }
   double a_, b_;
-  std::vector<double> len_;
+  std::shared_ptr<const std::vector<double>> table_;
 };
 
 // Places glyphs of height h along the upper arc of the text ellipse, centred at the top,
@@ -631,8 +648,13 @@ std::vector<int> squareColumns(int n) {
   return splitLines(n, cols);
 }
 
-void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal) {
+// What a call draws: the ring(s) and star do not depend on the text, so they can be drawn once
+// per template and size and copied under every text (see renderStamp).
+enum class Layer { Fixed, Text, All };
+
+void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer) {
   cairo_t* cr = p.cr();
+  const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
   const StampStyle& st = p.style();
   ShapeMm mm = shapeMm(st.shape);
   const double cx = mm.w / 2, cy = mm.h / 2, A = mm.w / 2, B = mm.h / 2;
@@ -642,10 +664,9 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
   double edgeA, edgeB;  // inner edge of the border
   if (p.yin()) {
     p.inkMode();
-    p.ellipsePath(cx, cy, A, B);
-    cairo_fill(cr);
+    if (fixed) p.ellipsePath(cx, cy, A, B), cairo_fill(cr);
     p.markMode();
-    if (bd.inner > 0) {
+    if (fixed && bd.inner > 0) {
       double r = bd.outer + bd.gap + bd.inner / 2;
       p.ellipsePath(cx, cy, A - r, B - r);
       cairo_set_line_width(cr, bd.inner);
@@ -656,12 +677,12 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
     if (bd.outer == 0) edgeA -= 1.0, edgeB -= 1.0;
   } else {
     p.inkMode();
-    if (bd.outer > 0) {
+    if (fixed && bd.outer > 0) {
       p.ellipsePath(cx, cy, A - bd.outer / 2, B - bd.outer / 2);
       cairo_set_line_width(cr, bd.outer);
       cairo_stroke(cr);
     }
-    if (bd.inner > 0) {
+    if (fixed && bd.inner > 0) {
       double r = bd.outer + bd.gap + bd.inner / 2;
       p.ellipsePath(cx, cy, A - r, B - r);
       cairo_set_line_width(cr, bd.inner);
@@ -675,6 +696,7 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
 
   const bool centreGrid = st.emblem == Emblem::None && st.bottom == Bottom::None && st.maxChars <= 4;
   if (centreGrid) {
+    if (!marks) return;
     // Small round personal seal: the name fills the middle.
     double side = std::min(edgeA, edgeB) * 2 * 0.66;
     double gw = st.shape == Shape::Oval ? side * edgeA / edgeB * 0.85 : side;
@@ -685,18 +707,22 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
     return;
   }
 
+  // The star stands clear of every text (the line below it, the name and the code along the
+  // ring), so it is drawn with the ring, before them, and the pixels are the same either way.
+  const double starR = st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0;
+  if (fixed && st.emblem == Emblem::Star) {
+    // Centred, or lifted a little when a horizontal line shares the middle.
+    double sy = horizontal.empty() ? cy : cy - starR * 0.12;
+    p.star(cx, sy, starR);
+  }
+  if (!marks) return;
+
   // Name along the arc: 6.75 mm glyphs 0.9 mm inside the border on the 42 mm seal.
   const double gap = 0.9 * scale;
   const double glyphH = 6.6 * scale;
   const double span = st.bottom == Bottom::None ? 262 : st.bottom == Bottom::Code ? 250 : 240;
   arcText(p, text, cx, cy, edgeA - gap, edgeB - gap, glyphH, span);
 
-  double starR = st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0;
-  if (st.emblem == Emblem::Star) {
-    // Centred, or lifted a little when a horizontal line shares the middle.
-    double sy = horizontal.empty() ? cy : cy - starR * 0.12;
-    p.star(cx, sy, starR);
-  }
   if (!horizontal.empty()) {
     // The line sits under the star, inside the circle that the arc text leaves free.
     double hh = 4.6 * scale;
@@ -922,6 +948,96 @@ void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool ellip
   cairo_surface_mark_dirty(cairo_get_target(cr));
 }
 
+Raster blankRaster(NaturalSize px) {
+  Raster raster;
+  raster.width = px.width;
+  raster.height = px.height;
+  raster.stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, px.width);
+  raster.alpha.assign(static_cast<size_t>(raster.stride) * px.height, 0);
+  return raster;
+}
+
+SurfacePtr surfaceFor(Raster& raster) {
+  return SurfacePtr(cairo_image_surface_create_for_data(raster.alpha.data(), CAIRO_FORMAT_A8, raster.width,
+                                                        raster.height, raster.stride));
+}
+
+// A context in millimetres of the seal, centred on the surface, drawing opaque coverage.
+ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, NaturalSize px) {
+  ContextPtr cr(cairo_create(surface));
+  FontOptionsPtr options(cairo_font_options_create());
+  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+  cairo_set_font_options(cr.get(), options.get());
+  // A quarter pixel of flattening error is invisible and saves time on curved glyph outlines.
+  cairo_set_tolerance(cr.get(), 0.25);
+
+  ShapeMm mm = shapeMm(style.shape);
+  const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
+  cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
+  cairo_scale(cr.get(), pxPerMm, pxPerMm);
+  cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
+  return cr;
+}
+
+// Everything of a round or oval seal that decides its ring(s) and star.
+struct FixedKey {
+  Shape shape;
+  Relief relief;
+  Border border;
+  Emblem emblem;
+  Bottom bottom;
+  int maxChars;
+  bool line;
+  int width, height;
+  bool operator==(const FixedKey&) const = default;
+};
+
+// Coverage of the text-independent layers per template look and size, shared by all threads.
+// Bounded in bytes (least recently used first out) so that requests for many sizes cannot grow
+// it: at the usual sizes it holds every template, and a miss only costs the drawing it saves.
+class FixedLayerCache {
+ public:
+  static constexpr size_t kBudget = 8u << 20;
+
+  std::shared_ptr<const std::vector<uint8_t>> find(const FixedKey& key) {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->first == key) {
+        entries_.splice(entries_.begin(), entries_, it);
+        return it->second;
+      }
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<const std::vector<uint8_t>> insert(const FixedKey& key, std::vector<uint8_t> alpha) {
+    auto value = std::make_shared<const std::vector<uint8_t>>(std::move(alpha));
+    if (value->size() > kBudget / 8) return value;  // a rare huge size: not worth a slot
+    std::lock_guard lock(mutex_);
+    for (const auto& entry : entries_)
+      if (entry.first == key) return entry.second;  // another thread drew it meanwhile
+    entries_.emplace_front(key, value);
+    bytes_ += value->size();
+    while (bytes_ > kBudget) {
+      bytes_ -= entries_.back().second->size();
+      entries_.pop_back();
+    }
+    return value;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::list<std::pair<FixedKey, std::shared_ptr<const std::vector<uint8_t>>>> entries_;
+  size_t bytes_ = 0;
+};
+
+FixedLayerCache& fixedLayers() {
+  static FixedLayerCache cache;
+  return cache;
+}
+
 }  // namespace
 
 std::u32string bottomCode(std::u32string_view text) {
@@ -945,27 +1061,11 @@ NaturalSize stampPixelSize(const StampStyle& style, int longSide) {
 
 Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide) {
   NaturalSize px = stampPixelSize(style, longSide);
-  Raster raster;
-  raster.width = px.width;
-  raster.height = px.height;
-  raster.stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, px.width);
-  raster.alpha.assign(static_cast<size_t>(raster.stride) * px.height, 0);
-  SurfacePtr surface(cairo_image_surface_create_for_data(raster.alpha.data(), CAIRO_FORMAT_A8, px.width, px.height,
-                                                         raster.stride));
-  ContextPtr cr(cairo_create(surface.get()));
-  FontOptionsPtr options(cairo_font_options_create());
-  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
-  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
-  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
-  cairo_set_font_options(cr.get(), options.get());
-  // A quarter pixel of flattening error is invisible and saves time on curved glyph outlines.
-  cairo_set_tolerance(cr.get(), 0.25);
-
+  Raster raster = blankRaster(px);
+  SurfacePtr surface = surfaceFor(raster);
+  ContextPtr cr = stampContext(surface.get(), style, px);
   ShapeMm mm = shapeMm(style.shape);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
-  cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
-  cairo_scale(cr.get(), pxPerMm, pxPerMm);
-  cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
 
   Painter painter(fonts, style, cr.get());
   // Kai strokes are thin next to carved or printed seal text; give them body.
@@ -988,7 +1088,27 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
 
   switch (style.shape) {
     case Shape::Round:
-    case Shape::Oval: drawEllipseSeal(painter, body, horizontal); break;
+    case Shape::Oval: {
+      FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
+                   style.maxChars,  // with no emblem or bottom line a small seal has no star
+                   !horizontal.empty(), px.width, px.height};
+      std::shared_ptr<const std::vector<uint8_t>> base = fixedLayers().find(key);
+      if (!base) {
+        // Drawn exactly as the first strokes of a full render: a fresh context on a blank
+        // surface with the same transformation and tolerance, so copying it changes no pixel.
+        Raster fixedRaster = blankRaster(px);
+        SurfacePtr fixedSurface = surfaceFor(fixedRaster);
+        ContextPtr fixedCr = stampContext(fixedSurface.get(), style, px);
+        Painter fixedPainter(fonts, style, fixedCr.get());
+        drawEllipseSeal(fixedPainter, body, horizontal, Layer::Fixed);
+        cairo_surface_flush(fixedSurface.get());
+        base = fixedLayers().insert(key, std::move(fixedRaster.alpha));
+      }
+      std::memcpy(raster.alpha.data(), base->data(), raster.alpha.size());
+      cairo_surface_mark_dirty(surface.get());
+      drawEllipseSeal(painter, body, horizontal, Layer::Text);
+      break;
+    }
     case Shape::Square:
     case Shape::Rect:
     case Shape::Long: drawFrameSeal(painter, body); break;
