@@ -409,6 +409,8 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
         p.place(gl, x, y, arc.tangentAngle(t), latinEm / 100 * q, latinEm / 100, gl.ext.x_advance / 2, -kLatinMid * 100);
         latinPath = true;
       } else {
+        // Looking up the character's outline clears the path: fill the letters before it first.
+        if (latinPath) p.fillMarks(), latinPath = false;
         p.drawChar(text[i], {x, y, width * q, h, arc.tangentAngle(t), Fit::Em});
       }
     }

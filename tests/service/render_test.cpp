@@ -236,6 +236,17 @@ TEST(LatinText, ArcKeepsAWordTogether) {
   EXPECT_NEAR(latin.minA, -latin.maxA, 6) << "word not centred on the top";
 }
 
+TEST(LatinText, ArcKeepsLettersBeforeACjkCharacter) {
+  // Letters set ahead of a CJK character on the ring must still be there: the ink left of the
+  // top matches the same letters written after the characters, on the right.
+  const Template& t = templ(365);
+  PolarBox before = polarInk(renderStamp(fonts(), t.style, U"HH天宝", 600), -180, -20, 9, 19);
+  PolarBox after = polarInk(renderStamp(fonts(), t.style, U"天宝HH", 600), 20, 180, 9, 19);
+  ASSERT_LT(after.minA, after.maxA) << "no letters right of the top";
+  ASSERT_LT(before.minA, before.maxA) << "no ink left of the top";
+  EXPECT_NEAR(before.maxA - before.minA, after.maxA - after.minA, 6) << "the letters before the characters are missing";
+}
+
 TEST(LatinText, CloudsShareOneLetterSizeLeftToRight) {
   const Template& t = templ(124);
   ASSERT_EQ(t.style.shape, Shape::Cloud);
