@@ -35,15 +35,6 @@ class Brush : public NativeObject {
     AfterStore(h);
   }
   virtual void AfterStore(void* h) {}
-  // Stores a newly made brush (status Ok) or leaves the object empty.
-  // `h` is read only after the call that filled it has returned (argument evaluation order
-  // is unspecified, so a by-value copy could be taken before the call ran).
-  template <class Native>
-  bool StoreNew(GpStatus status, Native* const& h) {
-    const bool ok = RecordStatus(status);
-    SetNativeHandle(ok ? h : nullptr);
-    return ok;
-  }
 
  private:
   gp::GpBrush* brush_ = nullptr;

@@ -179,12 +179,6 @@ DrawingSurface& DrawingSurface::operator=(DrawingSurface&& o) noexcept {
   return *this;
 }
 
-bool DrawingSurface::StoreNew(GpStatus status, gp::GpGraphics* const& graphics) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? graphics : nullptr);
-  return ok;
-}
-
 bool DrawingSurface::Dispose() {
   if (!graphics_) return false;
   const bool ok = RecordStatus(gdip::GdipDeleteGraphics(graphics_));

@@ -241,9 +241,6 @@ class DrawingSurface : public NativeObject {
   void StoreNative(void* h) override { graphics_ = static_cast<gp::GpGraphics*>(h); }
 
  private:
-  // Replaces a held context by a newly made one (status Ok) or leaves the surface empty.
-  bool StoreNew(GpStatus status, gp::GpGraphics* const& graphics);
-
   gp::GpGraphics* graphics_ = nullptr;
 };
 

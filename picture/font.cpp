@@ -29,12 +29,6 @@ namespace tambrel {
 
 using namespace picture_detail;
 
-bool Font::StoreNew(GpStatus status, gp::GpFont* const& font) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? font : nullptr);
-  return ok;
-}
-
 bool Font::Dispose() {
   if (!font_) return false;
   const bool ok = RecordStatus(gdip::GdipDeleteFont(font_));

@@ -59,8 +59,6 @@ class Font : public NativeObject {
   void StoreNative(void* h) override { font_ = static_cast<gp::GpFont*>(h); }
 
  private:
-  bool StoreNew(GpStatus status, gp::GpFont* const& font);
-
   gp::GpFont* font_ = nullptr;
 };
 

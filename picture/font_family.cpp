@@ -21,12 +21,6 @@ namespace tambrel {
 
 using namespace picture_detail;
 
-bool FontFamily::StoreNew(GpStatus status, gp::GpFontFamily* const& family) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? family : nullptr);
-  return ok;
-}
-
 bool FontFamily::Dispose() {
   if (!family_) return false;
   const bool ok = RecordStatus(gdip::GdipDeleteFontFamily(family_));

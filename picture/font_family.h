@@ -51,7 +51,6 @@ class FontFamily : public NativeObject {
  private:
   friend class FontCollection;
   friend class Font;
-  bool StoreNew(GpStatus status, gp::GpFontFamily* const& family);
 
   gp::GpFontFamily* family_ = nullptr;
 };

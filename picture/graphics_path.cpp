@@ -88,12 +88,6 @@ gp::GpGraphics* graphics_of(const DrawingSurface* s) { return s ? s->graphics() 
 
 }  // namespace
 
-bool GraphicsPath::StoreNew(GpStatus status, gp::GpPath* const& path) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? path : nullptr);
-  return ok;
-}
-
 bool GraphicsPath::Dispose() {
   if (!path_) return false;
   const bool ok = RecordStatus(gdip::GdipDeletePath(path_));

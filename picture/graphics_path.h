@@ -113,8 +113,6 @@ class GraphicsPath : public NativeObject {
   void StoreNative(void* h) override { path_ = static_cast<gp::GpPath*>(h); }
 
  private:
-  bool StoreNew(GpStatus status, gp::GpPath* const& path);
-
   gp::GpPath* path_ = nullptr;
 };
 

@@ -54,6 +54,15 @@ class NativeObject {
   NativeObject() = default;
   // Puts h into the class's typed field(s).
   virtual void StoreNative(void* h) = 0;
+  // Stores a newly made native object when the status is Ok, nothing otherwise, and records
+  // the status. `h` is read only after the call that filled it has returned (argument
+  // evaluation order is unspecified, so a by-value copy could be taken before the call ran).
+  template <class Native>
+  bool StoreNew(GpStatus status, Native* const& h) {
+    const bool ok = RecordStatus(status);
+    SetNativeHandle(ok ? h : nullptr);
+    return ok;
+  }
   // Hands the native object of `from` to this object, which must be empty.
   void TakeNative(NativeObject& from) {
     void* h = from.GetNativeHandle();

@@ -61,12 +61,6 @@ gp::MatrixOrder order_of(std::optional<int> order) {
 
 }  // namespace
 
-bool Pen::StoreNew(GpStatus status, gp::GpPen* const& pen) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? pen : nullptr);
-  return ok;
-}
-
 bool Pen::Dispose() {
   if (!pen_) return false;
   const bool ok = RecordStatus(GdipDeletePen(pen_));

@@ -85,8 +85,6 @@ class Pen : public NativeObject {
   void StoreNative(void* h) override { pen_ = static_cast<gp::GpPen*>(h); }
 
  private:
-  bool StoreNew(GpStatus status, gp::GpPen* const& pen);
-
   gp::GpPen* pen_ = nullptr;
 };
 

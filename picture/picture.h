@@ -108,15 +108,6 @@ class Picture : public NativeObject {
     if (image_) Dispose();
     OwnStream().Close();
   }
-  // Stores a newly made native image when the status is Ok, nothing otherwise.
-  // `h` is read only after the call that filled it has returned (argument evaluation order
-  // is unspecified, so a by-value copy could be taken before the call ran).
-  template <class Native>
-  bool StoreNew(GpStatus status, Native* const& h) {
-    const bool ok = RecordStatus(status);
-    SetNativeHandle(ok ? h : nullptr);
-    return ok;
-  }
 
  private:
   Gdiplus::GpImage* image_ = nullptr;

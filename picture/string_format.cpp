@@ -27,12 +27,6 @@ TAMBREL_GDIP(GdipGetStringFormatMeasurableCharacterRangeCount)
 
 namespace tambrel {
 
-bool StringFormat::StoreNew(GpStatus status, gp::GpStringFormat* const& format) {
-  const bool ok = RecordStatus(status);
-  SetNativeHandle(ok ? format : nullptr);
-  return ok;
-}
-
 bool StringFormat::Dispose() {
   if (!format_) return false;
   const bool ok = RecordStatus(gdip::GdipDeleteStringFormat(format_));

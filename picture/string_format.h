@@ -54,8 +54,6 @@ class StringFormat : public NativeObject {
   void StoreNative(void* h) override { format_ = static_cast<gp::GpStringFormat*>(h); }
 
  private:
-  bool StoreNew(GpStatus status, gp::GpStringFormat* const& format);
-
   gp::GpStringFormat* format_ = nullptr;
 };
 
