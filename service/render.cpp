@@ -663,20 +663,19 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
   const double scale = B / 21.0;  // proportions of the 42 mm norm, scaled to the shorter axis
   BorderMm bd = borderMm(st.border, std::max(scale, 0.8));
 
-  double edgeA, edgeB;  // inner edge of the border
+  // The inner ring of a double border: cut out of the field on yin seals, inked on yang ones.
+  auto strokeInnerRing = [&] {
+    if (!fixed || bd.inner <= 0) return;
+    double r = bd.outer + bd.gap + bd.inner / 2;
+    p.ellipsePath(cx, cy, A - r, B - r);
+    cairo_set_line_width(cr, bd.inner);
+    cairo_stroke(cr);
+  };
   if (p.yin()) {
     p.inkMode();
     if (fixed) p.ellipsePath(cx, cy, A, B), cairo_fill(cr);
     p.markMode();
-    if (fixed && bd.inner > 0) {
-      double r = bd.outer + bd.gap + bd.inner / 2;
-      p.ellipsePath(cx, cy, A - r, B - r);
-      cairo_set_line_width(cr, bd.inner);
-      cairo_stroke(cr);
-    }
-    edgeA = A - bd.outer - bd.gap - bd.inner;
-    edgeB = B - bd.outer - bd.gap - bd.inner;
-    if (bd.outer == 0) edgeA -= 1.0, edgeB -= 1.0;
+    strokeInnerRing();
   } else {
     p.inkMode();
     if (fixed && bd.outer > 0) {
@@ -684,17 +683,13 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
       cairo_set_line_width(cr, bd.outer);
       cairo_stroke(cr);
     }
-    if (fixed && bd.inner > 0) {
-      double r = bd.outer + bd.gap + bd.inner / 2;
-      p.ellipsePath(cx, cy, A - r, B - r);
-      cairo_set_line_width(cr, bd.inner);
-      cairo_stroke(cr);
-    }
-    edgeA = A - bd.outer - bd.gap - bd.inner;
-    edgeB = B - bd.outer - bd.gap - bd.inner;
-    if (bd.outer == 0) edgeA -= 0.3, edgeB -= 0.3;
+    strokeInnerRing();
   }
   p.markMode();
+  // Without an outer ring the text keeps a margin from the edge: wider on a solid yin field.
+  const double margin = bd.outer == 0 ? (p.yin() ? 1.0 : 0.3) : 0.0;
+  const double edgeA = A - bd.outer - bd.gap - bd.inner - margin;
+  const double edgeB = B - bd.outer - bd.gap - bd.inner - margin;
 
   const bool centreGrid = st.emblem == Emblem::None && st.bottom == Bottom::None && st.maxChars <= 4;
   if (centreGrid) {
