@@ -5,6 +5,7 @@
 #include <spng.h>
 #include <turbojpeg.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -52,7 +53,7 @@ std::string encode(const Raster& raster, uint32_t rgb, ImageFormat format) {
   return {};
 }
 
-std::string encodePng(const Raster& raster, uint32_t rgb) {
+std::string encodePng(const Raster& raster, uint32_t rgb, bool physicalSize) {
   std::unique_ptr<spng_ctx, SpngDeleter> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
   if (!ctx) return {};
   spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
@@ -78,6 +79,12 @@ std::string encodePng(const Raster& raster, uint32_t rgb) {
   }
   spng_set_plte(ctx.get(), &plte);
   spng_set_trns(ctx.get(), &trns);
+  if (physicalSize && raster.pxPerMm > 0) {
+    spng_phys phys{};
+    phys.ppu_x = phys.ppu_y = static_cast<uint32_t>(std::lround(raster.pxPerMm * 1000));
+    phys.unit_specifier = 1;  // metre
+    spng_set_phys(ctx.get(), &phys);
+  }
   if (spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) != 0) return {};
   for (int y = 0; y < raster.height; ++y) {
     if (spng_encode_row(ctx.get(), raster.alpha.data() + static_cast<size_t>(y) * raster.stride,

@@ -22,7 +22,9 @@ const char* contentType(ImageFormat format);
 
 // Empty string on failure (out of memory inside a codec).
 std::string encode(const Raster& raster, uint32_t rgb, ImageFormat format);
-std::string encodePng(const Raster& raster, uint32_t rgb);
+// physicalSize adds a pHYs chunk from raster.pxPerMm, so that documents insert the picture at
+// the seal's real size whatever its pixel size.
+std::string encodePng(const Raster& raster, uint32_t rgb, bool physicalSize = false);
 std::string encodeJpeg(const Raster& raster, uint32_t rgb, int quality = 90);
 std::string encodeGif(const Raster& raster, uint32_t rgb);
 

@@ -20,78 +20,6 @@ namespace {
 
 using namespace draw;
 
-// Weathered look: speckles and worn patches where the ink did not take, and uneven density.
-void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed) {
-  Rng rng{seed | 1};
-  cairo_set_operator(cr, CAIRO_OPERATOR_DEST_OUT);
-  const int speckles = static_cast<int>(mm.w * mm.h * 0.12);
-  for (int i = 0; i < speckles; ++i) {
-    double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
-    double r = rng.uniform(0.05, 0.22);
-    cairo_set_source_rgba(cr, 0, 0, 0, rng.uniform(0.4, 0.9));
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x, y, r, 0, 2 * kPi);
-    cairo_fill(cr);
-  }
-  // Broken edges: bites out of the outline, as on an old, worn seal.
-  const int bites = 6 + static_cast<int>(rng.next() % 6);
-  for (int i = 0; i < bites; ++i) {
-    bool vertical = rng.next() % 2;
-    double along = rng.uniform(0, vertical ? mm.h : mm.w);
-    double side = (rng.next() % 2) ? 0 : (vertical ? mm.w : mm.h);
-    double x = vertical ? side : along, y = vertical ? along : side;
-    if (elliptic) {
-      double a = rng.uniform(0, 2 * kPi);
-      x = mm.w / 2 * (1 + std::cos(a));
-      y = mm.h / 2 * (1 + std::sin(a));
-    }
-    // A ragged bite: a few overlapping small chips rather than one round hole.
-    cairo_set_source_rgba(cr, 0, 0, 0, 1);
-    const int chips = 3 + static_cast<int>(rng.next() % 4);
-    for (int k = 0; k < chips; ++k) {
-      double r = rng.uniform(0.15, 0.6);
-      cairo_new_sub_path(cr);
-      cairo_arc(cr, x + rng.uniform(-0.8, 0.8), y + rng.uniform(-0.8, 0.8), r, 0, 2 * kPi);
-    }
-    cairo_fill(cr);
-  }
-  const int patches = 4 + static_cast<int>(rng.next() % 4);
-  for (int i = 0; i < patches; ++i) {
-    double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
-    double r = rng.uniform(1.0, 3.0);
-    cairo_pattern_t* g = cairo_pattern_create_radial(x, y, 0, x, y, r);
-    cairo_pattern_add_color_stop_rgba(g, 0, 0, 0, 0, rng.uniform(0.3, 0.6));
-    cairo_pattern_add_color_stop_rgba(g, 1, 0, 0, 0, 0);
-    cairo_set_source(cr, g);
-    cairo_arc(cr, x, y, r, 0, 2 * kPi);
-    cairo_fill(cr);
-    cairo_pattern_destroy(g);
-  }
-  cairo_surface_flush(cairo_get_target(cr));
-  // Uneven ink: value noise at about 0.4 mm, multiplied into the coverage.
-  const double cell = std::max(2.0, 0.4 * pxPerMm);
-  const int gw = static_cast<int>(raster.width / cell) + 2, gh = static_cast<int>(raster.height / cell) + 2;
-  std::vector<float> grid(static_cast<size_t>(gw) * gh);
-  for (float& v : grid) v = static_cast<float>(rng.uniform(0.8, 1.0));
-  for (int y = 0; y < raster.height; ++y) {
-    double gy = y / cell;
-    int iy = static_cast<int>(gy);
-    double fy = gy - iy;
-    uint8_t* row = raster.alpha.data() + static_cast<size_t>(y) * raster.stride;
-    for (int x = 0; x < raster.width; ++x) {
-      if (!row[x]) continue;
-      double gx = x / cell;
-      int ix = static_cast<int>(gx);
-      double fx = gx - ix;
-      const float* g0 = &grid[static_cast<size_t>(iy) * gw + ix];
-      const float* g1 = g0 + gw;
-      double v = (g0[0] * (1 - fx) + g0[1] * fx) * (1 - fy) + (g1[0] * (1 - fx) + g1[1] * fx) * fy;
-      row[x] = static_cast<uint8_t>(row[x] * v + 0.5);
-    }
-  }
-  cairo_surface_mark_dirty(cairo_get_target(cr));
-}
-
 Raster blankRaster(NaturalSize px) {
   Raster raster;
   raster.width = px.width;
@@ -212,23 +140,10 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
 
   Painter painter(fonts, style, cr.get());
-  // Kai strokes are thin next to carved or printed seal text; give them body.
-  if (style.script == Script::Kai || (style.script == Script::Zhuan && !fonts.hasOwnFace(Script::Zhuan)))
-    painter.emboldenMm = 0.12 * std::min(mm.w, mm.h) / 20.0;
-
-  std::u32string body(text);
-  std::u32string horizontal;
-  if (style.bottom == Bottom::Text && (style.shape == Shape::Round || style.shape == Shape::Oval)) {
-    // "Name|line" puts the part after the bar on the horizontal line under the star;
-    // otherwise the line is the template's own (合同专用章 on a contract seal).
-    size_t bar = body.find(U'|');
-    if (bar != std::u32string::npos) {
-      horizontal = body.substr(bar + 1);
-      body = body.substr(0, bar);
-    } else {
-      horizontal = style.bottomLine.empty() ? U"专用章" : style.bottomLine;
-    }
-  }
+  painter.emboldenMm = emboldenMm(fonts, style);
+  const StampText split = splitStampText(style, text);
+  const std::u32string& body = split.body;
+  const std::u32string& horizontal = split.horizontal;
 
   switch (style.shape) {
     case Shape::Round:
@@ -253,20 +168,23 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
       drawEllipseSeal(painter, body, horizontal, Layer::Text);
       break;
     }
-    case Shape::Square:
-    case Shape::Rect: drawFrameSeal(painter, body); break;
-    case Shape::Long: drawLongSeal(painter, body); break;
-    case Shape::Cloud: drawCloudSeal(painter, body); break;
+    default: drawShape(painter, split, Layer::All); break;
   }
   cairo_surface_flush(surface.get());
   if (style.aged) {
     cairo_identity_matrix(cr.get());
     cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
     cairo_scale(cr.get(), pxPerMm, pxPerMm);
-    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, fnv1a(text, style.color * 31 + static_cast<int>(style.shape)));
+    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text));
   }
   cairo_surface_flush(surface.get());
+  raster.pxPerMm = pxPerMm;
   return raster;
+}
+
+SealSizeMm sealSizeMm(Shape shape) {
+  ShapeMm mm = shapeMm(shape);
+  return {mm.w, mm.h};
 }
 
 }  // namespace tambrel

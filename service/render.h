@@ -21,8 +21,17 @@ struct Raster {
   int height = 0;
   int stride = 0;              // bytes per row (cairo's A8 stride, a multiple of 4)
   std::vector<uint8_t> alpha;  // coverage 0..255 of the stamp colour
+  double pxPerMm = 0;          // pixels per millimetre of the real seal (0: unknown)
   uint8_t at(int x, int y) const { return alpha[static_cast<size_t>(y) * stride + x]; }
 };
+
+// The real size of a seal of this shape, mm (a round company seal is 42 mm across, a square
+// personal seal 20 mm). Rasters add a 0.5 mm margin on each side for anti-aliasing.
+struct SealSizeMm {
+  double width;
+  double height;
+};
+SealSizeMm sealSizeMm(Shape shape);
 
 // Pixel size of a stamp whose longer side is longSide (0: the template's natural size).
 NaturalSize stampPixelSize(const StampStyle& style, int longSide);

@@ -190,6 +190,40 @@ void Painter::roundedRectPath(double x, double y, double w, double h, double r) 
   cairo_close_path(cr_);
 }
 
+StampText splitStampText(const StampStyle& style, std::u32string_view text) {
+  StampText t{std::u32string(text), {}};
+  if (style.bottom == Bottom::Text && (style.shape == Shape::Round || style.shape == Shape::Oval)) {
+    size_t bar = t.body.find(U'|');
+    if (bar != std::u32string::npos) {
+      t.horizontal = t.body.substr(bar + 1);
+      t.body = t.body.substr(0, bar);
+    } else {
+      t.horizontal = style.bottomLine.empty() ? U"专用章" : style.bottomLine;
+    }
+  }
+  return t;
+}
+
+double emboldenMm(const FontSet& fonts, const StampStyle& style) {
+  // Kai strokes are thin next to carved or printed seal text; give them body.
+  if (style.script == Script::Kai || (style.script == Script::Zhuan && !fonts.hasOwnFace(Script::Zhuan))) {
+    ShapeMm mm = shapeMm(style.shape);
+    return 0.12 * std::min(mm.w, mm.h) / 20.0;
+  }
+  return 0.0;
+}
+
+void drawShape(Painter& p, const StampText& text, Layer layer) {
+  switch (p.style().shape) {
+    case Shape::Round:
+    case Shape::Oval: drawEllipseSeal(p, text.body, text.horizontal, layer); break;
+    case Shape::Square:
+    case Shape::Rect: drawFrameSeal(p, text.body); break;
+    case Shape::Long: drawLongSeal(p, text.body); break;
+    case Shape::Cloud: drawCloudSeal(p, text.body); break;
+  }
+}
+
 BorderMm borderMm(Border b, double scale) {
   switch (b) {
     case Border::Single: return {1.2 * scale, 0, 0};

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fonts.h"
+#include "render.h"
 #include "style.h"
 
 namespace tambrel::draw {
@@ -185,5 +186,36 @@ void gridText(Painter& p, std::u32string_view text, double x, double y, double w
 std::vector<int> splitLines(int n, int lines);
 // Square grid for personal seals: 2 → 2 columns, 3-4 → 2, 5-6 → 3, 7-9 → 3, more → 4.
 std::vector<int> squareColumns(int n);
+
+// The whole stamp, as every output draws it.
+
+// A round or oval seal with a horizontal line takes "Name|line": the part after the bar goes
+// under the star, otherwise the template's own line (合同专用章 on a contract seal) does.
+struct StampText {
+  std::u32string body;
+  std::u32string horizontal;  // empty: no horizontal line
+};
+StampText splitStampText(const StampStyle& style, std::u32string_view text);
+// Extra stroke around glyphs for faces whose strokes are thin next to carved seal text.
+double emboldenMm(const FontSet& fonts, const StampStyle& style);
+// Draws the shape of p's style with its text.
+void drawShape(Painter& p, const StampText& text, Layer layer);
+
+// The aged look. Every output reads the generator in the same order, so an aged stamp wears the
+// same way as PNG, SVG and PDF.
+class WearSink {
+ public:
+  virtual ~WearSink() = default;
+  virtual void speckle(double x, double y, double r, double alpha) = 0;  // a round spot, partly cleared
+  virtual void chip(double x, double y, double r) = 0;                   // part of the next bite
+  virtual void bite() = 0;                                               // clears the chips so far
+  virtual void patch(double x, double y, double r, double alpha) = 0;    // radial fade, alpha at the centre
+};
+uint64_t agedSeed(const StampStyle& style, std::u32string_view text);
+void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic);
+// Density multipliers (0.8..1) of a gw × gh value-noise grid.
+std::vector<float> inkNoise(Rng& rng, int gw, int gh);
+// Wears a raster whose context is in millimetres; the noise cells are about 0.4 mm.
+void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed);
 
 }  // namespace tambrel::draw

@@ -7,6 +7,7 @@
 #include "render.h"
 #include "text.h"
 #include "update.h"
+#include "vector.h"
 
 namespace tambrel {
 namespace {
@@ -58,6 +59,7 @@ h1{color:#c8102e}code{background:#f4f4f4;padding:0 .3em}</style></head><body>
 <h2>使用须知</h2>
 <p>生成的印章图片仅供合法用途，例如艺术创作、个人收藏与闲章、教学演示和样章展示。
 请勿用于伪造公章、合同章、财务章或任何具有法律效力的印鉴。</p>
+<p>印章图片地址 <code>/stamp/{模板}/{像素}/{文字}.png</code>，也可换成 .svg 或 .pdf：</p><ul>%FORMATS%</ul>
 <p><a href="/download">下载 Tambrel</a></p>
 </body></html>
 )";
@@ -162,9 +164,9 @@ std::optional<StampRequest> parseStampQuery(std::string_view query, const Catalo
   return r;
 }
 
-std::string stampPath(const StampRequest& request) {
+std::string stampPath(const StampRequest& request, std::string_view extension) {
   return "/stamp/" + std::to_string(request.tmpl->id) + "/" + std::to_string(request.size) + "/" +
-         text::percentEncode(text::encodeUtf8(request.text)) + ".png";
+         text::percentEncode(text::encodeUtf8(request.text)) + "." + std::string(extension);
 }
 
 StampService::StampService(const Catalog& catalog, const FontSet& fonts, ServiceOptions options)
@@ -195,7 +197,10 @@ Response StampService::handle(std::string_view method, std::string_view target) 
   if (path == "/" || path == "/index.html") {
     Response r;
     r.contentType = "text/html; charset=utf-8";
-    r.body = makeBody(kHomePage);
+    std::string page = kHomePage, formats;
+    for (const StampFormat& f : kStampFormats) formats += std::string("<li>") + f.label + "</li>";
+    page.replace(page.find("%FORMATS%"), 9, formats);
+    r.body = makeBody(std::move(page));
     return r;
   }
   if (path == "/download") {
@@ -209,12 +214,19 @@ Response StampService::handle(std::string_view method, std::string_view target) 
   return plain(404, "not found");
 }
 
-std::shared_ptr<const std::string> StampService::renderPng(const StampRequest& request, const std::string& key) {
+std::shared_ptr<const std::string> StampService::renderPicture(const StampRequest& request, const StampFormat& format) {
+  const std::string key = stampPath(request, format.extension);
   if (auto hit = cache_.get(key)) return hit;
-  Raster raster = renderStamp(fonts_, request.tmpl->style, request.text, request.size);
-  std::string png = encodePng(raster, request.tmpl->style.color);
-  if (png.empty()) return nullptr;
-  auto body = makeBody(std::move(png));
+  const std::string_view ext = format.extension;
+  std::string bytes;
+  if (ext == "png") {
+    Raster raster = renderStamp(fonts_, request.tmpl->style, request.text, request.size);
+    bytes = encodePng(raster, request.tmpl->style.color, true);
+  } else {
+    bytes = renderStampVector(fonts_, request.tmpl->style, request.text, ext == "svg" ? VectorFormat::Svg : VectorFormat::Pdf);
+  }
+  if (bytes.empty()) return nullptr;
+  auto body = makeBody(std::move(bytes));
   cache_.put(key, body);
   return body;
 }
@@ -226,7 +238,7 @@ Response StampService::aosbegin(std::string_view query) {
   std::string path = stampPath(*request);
   // Rendering now validates the request fully and leaves the picture in the cache for the
   // fetch that follows.
-  if (!renderPng(*request, path)) {
+  if (!renderPicture(*request, kStampFormats[0])) {
     Response r = xmlError("rendering failed");
     r.status = 500;
     return r;
@@ -240,14 +252,17 @@ Response StampService::aosbegin(std::string_view query) {
 }
 
 Response StampService::stamp(std::string_view path) {
-  // /stamp/{id}/{size}/{text}.png
+  // /stamp/{id}/{size}/{text}.{png,svg,pdf}
   std::string_view rest = path.substr(7);
   size_t s1 = rest.find('/');
   size_t s2 = s1 == std::string_view::npos ? s1 : rest.find('/', s1 + 1);
-  if (s2 == std::string_view::npos || rest.find('/', s2 + 1) != std::string_view::npos || !rest.ends_with(".png"))
-    return plain(404, "not found");
+  if (s2 == std::string_view::npos || rest.find('/', s2 + 1) != std::string_view::npos) return plain(404, "not found");
+  const StampFormat* format = nullptr;
+  for (const StampFormat& f : kStampFormats)
+    if (rest.ends_with("." + std::string(f.extension))) format = &f;
+  if (!format) return plain(404, "not found");
   std::string_view idPart = rest.substr(0, s1), sizePart = rest.substr(s1 + 1, s2 - s1 - 1);
-  std::string_view textPart = rest.substr(s2 + 1, rest.size() - s2 - 1 - 4);
+  std::string_view textPart = rest.substr(s2 + 1, rest.size() - s2 - 2 - std::string_view(format->extension).size());
   auto id = text::parseInteger(idPart);
   auto size = text::parseInteger(sizePart);
   // Only the forms this service hands out: plain digits, size 0 or within the limits.
@@ -261,10 +276,10 @@ Response StampService::stamp(std::string_view path) {
   auto decoded = decodeStampText(textPart, *tmpl, &error);
   if (!decoded) return plain(400, error);
   StampRequest request{tmpl, std::move(*decoded), static_cast<int>(*size)};
-  auto body = renderPng(request, stampPath(request));
+  auto body = renderPicture(request, *format);
   if (!body) return plain(500, "rendering failed");
   Response r;
-  r.contentType = "image/png";
+  r.contentType = format->contentType;
   r.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
   r.body = std::move(body);
   return r;

@@ -1,7 +1,7 @@
 // Request handling of the stamp service, apart from the network layer so that tests and the
 // fuzzer drive it directly: a method and a raw request target in, a complete response out.
 //
-// Endpoints: GET /maker/thumbnails/{file}, /aosbegin.php, /stamp/{id}/{size}/{text}.png,
+// Endpoints: GET /maker/thumbnails/{file}, /aosbegin.php, /stamp/{id}/{size}/{text}.{png,svg,pdf},
 // /check/md5.php, /, /download, /healthz; HEAD for each. Picture paths name everything the
 // picture depends on, so any instance can render any path and nothing is shared but code.
 #pragma once
@@ -44,6 +44,20 @@ constexpr int kMaxSignSize = 2048;
 constexpr int kMinChars = 2;
 constexpr int kThumbnailMax = 300;
 
+// The picture formats of /stamp/{id}/{size}/{text}.{extension}, in one list for the route, the
+// home page and the web page. PNG is the picture the desktop tool asks for; SVG and PDF are the
+// same stamp as vectors at the seal's real size in millimetres (size does not change them).
+struct StampFormat {
+  const char* extension;
+  const char* contentType;
+  const char* label;  // for the home page
+};
+inline constexpr StampFormat kStampFormats[] = {
+    {"png", "image/png", "PNG 图片：边长为所选像素，并记录印章的实际尺寸，插入文档即为真实大小"},
+    {"svg", "image/svg+xml", "SVG 矢量图：印章实际毫米尺寸，文字为轮廓，无需字体，透明背景"},
+    {"pdf", "application/pdf", "PDF 矢量文档：一页，页面即印章实际尺寸，适合打印"},
+};
+
 // Parsed and validated /aosbegin.php parameters.
 struct StampRequest {
   const Template* tmpl = nullptr;
@@ -64,7 +78,7 @@ std::optional<std::u32string> decodeStampText(std::string_view raw, const Templa
 std::optional<StampRequest> parseStampQuery(std::string_view query, const Catalog& catalog, std::string* error);
 
 // "/stamp/368/0/%E5%BC%A0%E4%B8%89.png": pure ASCII, self-describing.
-std::string stampPath(const StampRequest& request);
+std::string stampPath(const StampRequest& request, std::string_view extension = "png");
 
 class StampService {
  public:
@@ -80,7 +94,8 @@ class StampService {
   Response stamp(std::string_view path);
   Response thumbnail(std::string_view name);
   Response update();
-  std::shared_ptr<const std::string> renderPng(const StampRequest& request, const std::string& key);
+  // The picture in the format, through the cache (keyed by its path); null on failure.
+  std::shared_ptr<const std::string> renderPicture(const StampRequest& request, const StampFormat& format);
 
   const Catalog& catalog_;
   const FontSet& fonts_;

@@ -2,6 +2,7 @@
 // thumbnails and caching.
 #include <gtest/gtest.h>
 
+#include "render.h"
 #include "stamp_service.h"
 #include "test_support.h"
 #include "text.h"
@@ -154,6 +155,13 @@ TEST_F(ServiceTest, PathsAndMethods) {
       {"GET", "/stamp/368/0/x/AB.png", 404},
       {"GET", "/stamp/368/0/A.png", 400},
       {"GET", "/stamp/368/0/A%00B.png", 400},
+      {"GET", "/stamp/368/0/AB.svg", 200},
+      {"HEAD", "/stamp/368/300/AB.pdf", 200},
+      {"GET", "/stamp/368/5/AB.svg", 404},
+      {"GET", "/stamp/368/0/AB.svgz", 404},
+      {"GET", "/stamp/368/0/AB.SVG", 404},
+      {"GET", "/stamp/368/0/.pdf", 400},
+      {"GET", "/stamp/368/0/A.pdf", 400},
   };
   for (const Case& c : cases) {
     Response r = service_.handle(c.method, c.target);
@@ -182,6 +190,79 @@ TEST_F(ServiceTest, StampPictureIsCachedImmutablePng) {
   Response again = other.handle("GET", path);
   ASSERT_EQ(again.status, 200);
   EXPECT_EQ(*again.body, *pic.body);
+}
+
+TEST_F(ServiceTest, EveryFormatIsServedImmutableThroughTheCache) {
+  const std::string stem = "/stamp/365/300/%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0.";
+  for (const StampFormat& f : kStampFormats) {
+    const std::string path = stem + f.extension;
+    const size_t before = service_.cache().entries();
+    Response r = service_.handle("GET", path);
+    ASSERT_EQ(r.status, 200) << path;
+    EXPECT_EQ(r.contentType, f.contentType) << path;
+    const std::string magic = std::string_view(f.extension) == "png"   ? "\x89PNG"
+                              : std::string_view(f.extension) == "svg" ? "<?xml"
+                                                                       : "%PDF-";
+    EXPECT_EQ(r.body->substr(0, magic.size()), magic) << path;
+    bool immutable = false;
+    for (auto& [k, v] : r.headers)
+      if (k == "Cache-Control") immutable = v == "public, max-age=31536000, immutable";
+    EXPECT_TRUE(immutable) << path;
+    EXPECT_EQ(service_.cache().entries(), before + 1) << path;
+    Response head = service_.handle("HEAD", path);
+    EXPECT_EQ(head.status, 200) << path;
+    EXPECT_EQ(head.contentType, f.contentType) << path;
+    EXPECT_EQ(head.body, r.body) << path << ": HEAD is answered from the cache";
+    EXPECT_EQ(service_.cache().entries(), before + 1) << path;
+  }
+  // The vectors are the seal's real size whatever the pixel size in the path.
+  EXPECT_EQ(*service_.handle("GET", stem + "svg").body,
+            *service_.handle("GET", "/stamp/365/1000/%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0.svg").body);
+  // The generation reply keeps naming the PNG, and the home page lists every format.
+  Response gen = service_.handle("GET", "/aosbegin.php?text=%E5%A4%A9%E5%AE%9D&id=365&signsize=300");
+  EXPECT_TRUE(picturePath(gen).ends_with(".png")) << *gen.body;
+  const std::string home = *service_.handle("GET", "/").body;
+  for (const StampFormat& f : kStampFormats) EXPECT_NE(home.find(f.label), std::string::npos) << f.extension;
+}
+
+// pHYs of a PNG in pixels per metre, 0 when it has none.
+uint32_t pixelsPerMetre(const std::string& png) {
+  size_t at = png.find("pHYs");
+  if (at == std::string::npos || at + 13 > png.size()) return 0;
+  auto u32 = [&](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(png[i])) << 24 |
+           static_cast<uint32_t>(static_cast<unsigned char>(png[i + 1])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(png[i + 2])) << 8 | static_cast<unsigned char>(png[i + 3]);
+  };
+  EXPECT_EQ(png[at + 12], 1) << "unit: metre";
+  EXPECT_EQ(u32(at + 4), u32(at + 8)) << "square pixels";
+  return u32(at + 4);
+}
+
+TEST_F(ServiceTest, PngPrintsAtTheSealsRealSizeWhateverItsPixels) {
+  // The picture adds 0.5 mm on each side of the seal; its longer side keeps the pixel size, so
+  // the seal fills one direction exactly and the other with room to spare.
+  for (int id : {365, 359, 362, 361, 356, 124}) {
+    const SealSizeMm seal = sealSizeMm(testing_support::templ(id).style.shape);
+    for (int px : {0, 300, 1000, 2048}) {
+      Response r = service_.handle("GET", "/stamp/" + std::to_string(id) + "/" + std::to_string(px) + "/AB.png");
+      ASSERT_EQ(r.status, 200) << id << " " << px;
+      const std::string& b = *r.body;
+      const uint32_t w = (static_cast<unsigned char>(b[18]) << 8) | static_cast<unsigned char>(b[19]);
+      const uint32_t h = (static_cast<unsigned char>(b[22]) << 8) | static_cast<unsigned char>(b[23]);
+      const uint32_t ppm = pixelsPerMetre(b);
+      ASSERT_GT(ppm, 0u) << id << " " << px;
+      const double roomW = w * 1000.0 / ppm - (seal.width + 1), roomH = h * 1000.0 / ppm - (seal.height + 1);
+      EXPECT_NEAR(std::min(roomW, roomH), 0, 0.1) << id << " at " << px << " px";
+      EXPECT_GE(std::max(roomW, roomH), -0.1) << id << " at " << px << " px";
+    }
+  }
+  // Thumbnails stay as the desktop tool has always received them.
+  for (const Template& t : Catalog::builtIn().all())
+    if (t.thumbnail.ends_with(".png")) {
+      EXPECT_EQ(pixelsPerMetre(*service_.handle("GET", "/maker/thumbnails/" + t.thumbnail).body), 0u) << t.thumbnail;
+      break;
+    }
 }
 
 TEST_F(ServiceTest, EveryThumbnailRendersInItsFormatWithinPreviewSize) {
