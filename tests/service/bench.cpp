@@ -11,6 +11,7 @@
 #include "render.h"
 #include "stamp_service.h"
 #include "text.h"
+#include "vector.h"
 
 namespace {
 
@@ -48,6 +49,26 @@ void RenderEncode(benchmark::State& state) {
   state.SetLabel("template " + std::to_string(t.id) + ", " + std::to_string(bytes) + " bytes");
 }
 
+// The same stamp as SVG or PDF (format 1, 2), beside the PNG (format 0) at the same pixel size:
+// the vectors do not depend on it, so px only labels the row they are compared with.
+void RenderFormat(benchmark::State& state) {
+  const Shape shape = static_cast<Shape>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  const int format = static_cast<int>(state.range(2));
+  const Template& t = templateFor(shape);
+  std::u32string sample = *text::decodeUtf8(t.style.sample);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string out = format == 0 ? encodePng(renderStamp(fonts(), t.style, sample, size), t.style.color, true)
+                                  : renderStampVector(fonts(), t.style, sample,
+                                                      format == 1 ? VectorFormat::Svg : VectorFormat::Pdf);
+    bytes = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetLabel("template " + std::to_string(t.id) + ", " + (format == 0 ? "png" : format == 1 ? "svg" : "pdf") +
+                 ", " + std::to_string(bytes) + " bytes");
+}
+
 void RenderOnly(benchmark::State& state) {
   const Template& t = templateFor(Shape::Round);
   std::u32string sample = *text::decodeUtf8(t.style.sample);
@@ -82,6 +103,10 @@ void GenerationRoundTrip(benchmark::State& state) {
 BENCHMARK(RenderEncode)
     ->ArgNames({"shape", "px"})
     ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {300, 1000}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(RenderFormat)
+    ->ArgNames({"shape", "px", "format"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {300, 1000}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RenderOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(EncodeOnly)->Unit(benchmark::kMillisecond);

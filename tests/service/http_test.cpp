@@ -149,12 +149,23 @@ TEST(Http, StatusTable) {
 TEST(Http, HeadHasHeadersWithoutBody) {
   RunningServer server;
   Client client(server.port());
-  auto get = client.request(http::verb::get, "/maker/thumbnails/C_1350613394995.png");
-  auto head = client.request(http::verb::head, "/maker/thumbnails/C_1350613394995.png");
-  EXPECT_EQ(head.result_int(), 200);
-  EXPECT_EQ(head[http::field::content_length], std::to_string(get.body().size()));
-  EXPECT_EQ(head[http::field::content_type], "image/png");
-  EXPECT_TRUE(head.body().empty());
+  struct Case {
+    const char* target;
+    const char* type;
+  } cases[] = {
+      {"/maker/thumbnails/C_1350613394995.png", "image/png"},
+      {"/stamp/365/300/%E5%A4%A9%E5%AE%9D.png", "image/png"},
+      {"/stamp/365/300/%E5%A4%A9%E5%AE%9D.svg", "image/svg+xml"},
+      {"/stamp/365/300/%E5%A4%A9%E5%AE%9D.pdf", "application/pdf"},
+  };
+  for (const Case& c : cases) {
+    auto get = client.request(http::verb::get, c.target);
+    auto head = client.request(http::verb::head, c.target);
+    EXPECT_EQ(head.result_int(), 200) << c.target;
+    EXPECT_EQ(head[http::field::content_length], std::to_string(get.body().size())) << c.target;
+    EXPECT_EQ(head[http::field::content_type], c.type) << c.target;
+    EXPECT_TRUE(head.body().empty()) << c.target;
+  }
   // The connection is still usable after a HEAD: nothing extra was sent.
   EXPECT_EQ(client.request(http::verb::get, "/healthz").result_int(), 200);
 }
