@@ -175,7 +175,10 @@ class MakerPage(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertEqual(self.downloaded("张三.png"), served)
         if SCREENSHOTS:
+            size = self.d.get_window_size()
+            self.d.set_window_size(1280, 1000)  # the whole workbench, download button included
             self.d.save_screenshot(os.path.join(SCREENSHOTS, "maker.png"))
+            self.d.set_window_size(size["width"], size["height"])
 
     def test_keyboard_alone(self):
         search = self.d.find_element(By.ID, "search")
