@@ -47,7 +47,6 @@ Response xmlError(std::string_view message) {
   return r;
 }
 
-
 }  // namespace
 
 int normaliseSignSize(std::string_view raw) {

@@ -32,7 +32,9 @@ function setStatus(text, kind) {
 
 // A file name that every system accepts, made from the stamp text.
 function fileName(text, format) {
-  const base = text.trim().replace(/[\\/:*?"<>|\u0000-\u001f\u007f]/g, '_').slice(0, 100) || 'stamp';
+  const safe = text.trim().replace(/[\\/:*?"<>|\u0000-\u001f\u007f]/g, '_');
+  // At most 100 characters, counted as characters so a pair of UTF-16 halves stays whole.
+  const base = Array.from(safe).slice(0, 100).join('') || 'stamp';
   return `${base}.${format}`;
 }
 
