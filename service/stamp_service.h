@@ -6,6 +6,7 @@
 // picture depends on, so any instance can render any path and nothing is shared but code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,6 +27,7 @@ struct ServiceOptions {
   std::string replyKey;
   std::string homeUrl;
   std::string downloadUrl;
+  std::string downloadsDir;  // folder with the Windows installer and zip for /download; empty: none
   long long updateTimeOffset = 0;  // seconds added to the update reply's issue time
   size_t cacheBytes = 64u << 20;
   size_t maxTargetLength = 4096;
@@ -43,20 +45,6 @@ constexpr int kMinSignSize = 64;
 constexpr int kMaxSignSize = 2048;
 constexpr int kMinChars = 2;
 constexpr int kThumbnailMax = 300;
-
-// The picture formats of /stamp/{id}/{size}/{text}.{extension}, in one list for the route, the
-// home page and the web page. PNG is the picture the desktop tool asks for; SVG and PDF are the
-// same stamp as vectors at the seal's real size in millimetres (size does not change them).
-struct StampFormat {
-  const char* extension;
-  const char* contentType;
-  const char* label;  // for the home page
-};
-inline constexpr StampFormat kStampFormats[] = {
-    {"png", "image/png", "PNG 图片：边长为所选像素，并记录印章的实际尺寸，插入文档即为真实大小"},
-    {"svg", "image/svg+xml", "SVG 矢量图：印章实际毫米尺寸，文字为轮廓，无需字体，透明背景"},
-    {"pdf", "application/pdf", "PDF 矢量文档：一页，页面即印章实际尺寸，适合打印"},
-};
 
 // Parsed and validated /aosbegin.php parameters.
 struct StampRequest {
@@ -80,9 +68,26 @@ std::optional<StampRequest> parseStampQuery(std::string_view query, const Catalo
 // "/stamp/368/0/%E5%BC%A0%E4%B8%89.png": pure ASCII, self-describing.
 std::string stampPath(const StampRequest& request, std::string_view extension = "png");
 
+// The picture formats /stamp/{id}/{size}/{text}.{extension} serves, one list for the route
+// and the web page (which offers a download button for each, read from /templates.json). PNG
+// is the picture the desktop tool asks for, {size} pixels on its longer side; SVG and PDF are
+// the same stamp as vectors at the seal's real size in millimetres, whatever {size} says.
+struct StampFormat {
+  std::string_view extension;
+  std::string_view contentType;
+};
+inline constexpr std::array<StampFormat, 3> kStampFormats = {{
+    {"png", "image/png"},
+    {"svg", "image/svg+xml"},
+    {"pdf", "application/pdf"},
+}};
+
+class WebPages;
+
 class StampService {
  public:
   StampService(const Catalog& catalog, const FontSet& fonts, ServiceOptions options);
+  ~StampService();
 
   Response handle(std::string_view method, std::string_view target);
 
@@ -101,6 +106,7 @@ class StampService {
   const FontSet& fonts_;
   ServiceOptions options_;
   LruCache cache_;
+  std::unique_ptr<WebPages> web_;  // "/", its files, /templates.json, /download
 };
 
 }  // namespace tambrel
