@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <filesystem>
+#include <fstream>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <string>
@@ -70,7 +71,8 @@ Files:
 Exit status:
   0                         stopped by a signal after serving
   1                         cannot start: port in use, unreadable font folder, no
-                            usable CJK font, access log not writable
+                            usable CJK font, access log not writable, --cache-mb
+                            too large for the memory ceiling (MemoryMax)
   2                         bad command line: unknown flag, missing or bad value
 )";
 
@@ -95,6 +97,27 @@ void raiseOpenFileLimit() {
   if (setrlimit(RLIMIT_NOFILE, &rl) == 0)
     std::fprintf(stderr, "stampd: open file limit raised from %llu to %llu\n", static_cast<unsigned long long>(old),
                  static_cast<unsigned long long>(rl.rlim_max));
+}
+
+// Under a memory ceiling (systemd's MemoryMax, a container limit) the picture cache must fit
+// with room for everything else, or the kernel kills the service under load. Empty when fine.
+constexpr unsigned long long kHeadroomMiB = 256;
+std::string checkMemoryCeiling(unsigned long long cacheMiB) {
+  std::ifstream cgroup("/proc/self/cgroup");
+  std::string line, path;
+  while (std::getline(cgroup, line))
+    if (line.rfind("0::", 0) == 0) path = line.substr(3);
+  if (path.empty()) return {};
+  std::ifstream maxFile("/sys/fs/cgroup" + path + "/memory.max");
+  std::string max;
+  if (!(maxFile >> max) || max == "max") return {};
+  auto bytes = tambrel::text::parseInteger(max);
+  if (!bytes || *bytes <= 0) return {};
+  unsigned long long ceilingMiB = static_cast<unsigned long long>(*bytes) >> 20;
+  if (cacheMiB + kHeadroomMiB <= ceilingMiB) return {};
+  return "--cache-mb " + std::to_string(cacheMiB) + " needs about " + std::to_string(cacheMiB + kHeadroomMiB) +
+         " MiB but the memory ceiling (MemoryMax) is " + std::to_string(ceilingMiB) +
+         " MiB; lower --cache-mb or raise MemoryMax";
 }
 
 // A font folder named on the command line must be a folder we can list.
@@ -176,6 +199,8 @@ int main(int argc, char** argv) {
     server.accessLog = logFile;
   }
 
+  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20); !e.empty())
+    return std::fprintf(stderr, "stampd: %s\n", e.c_str()), 1;
   for (const std::string& dir : fontDirs)
     if (!checkFontFolder(dir)) return 1;
   std::string fontLog;
