@@ -56,7 +56,8 @@ echo "-- systemd-analyze verify"
 # /usr/sbin/stampd, which verify wants to see: point it at the unpacked binary.
 mkdir -p "$out/unit"
 sed "s|/usr/sbin/stampd|$out/root/usr/sbin/stampd|" "$unit" >"$out/unit/stampd.service"
-SYSTEMD_LOG_LEVEL=notice systemd-analyze verify "$out/unit/stampd.service" 2>&1 | tee "$out/verify.txt"
+# Documentation=man:stampd(8) is checked with man(1): show it the unpacked page.
+MANPATH=$out/root/usr/share/man SYSTEMD_LOG_LEVEL=notice systemd-analyze verify "$out/unit/stampd.service" 2>&1 | tee "$out/verify.txt"
 [ ! -s "$out/verify.txt" ] || fail "systemd-analyze verify complains"
 grep -q '^ExecReload=/bin/kill -HUP \$MAINPID' "$unit" || fail "reload is not SIGHUP"
 grep -q '^KillSignal=SIGTERM' "$unit" || fail "stop is not SIGTERM"
