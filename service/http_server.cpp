@@ -1,6 +1,8 @@
 // Boost.Beast server; see http_server.h.
 #include "http_server.h"
 
+#include "web_pages.h"
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -219,6 +221,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string_view method = req.method_string();
     std::string_view target = req.target();
     Response r = server_->service.handle(method, target);
+    applyConditional(r, req[http::field::if_none_match]);
     const bool head = req.method() == http::verb::head;
     response_.emplace();
     auto& res = *response_;
@@ -231,7 +234,7 @@ class Session : public std::enable_shared_from_this<Session> {
     // The body is the service's own buffer (for pictures: the cache entry), shared, not copied.
     body_ = std::move(r.body);
     if (!head && body_) res.body() = beast::span<const char>(body_->data(), body_->size());
-    res.content_length(length);
+    if (r.status != 304) res.content_length(length);  // a 304 has no body and names no length
     // While stopping, only requests already here keep the connection open.
     res.keep_alive(req.keep_alive() && (!server_->stopping || received()));
     server_->log(remote_, method, target, req.version(), r.status, head ? 0 : length);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,8 @@ Options:
   --stop-grace-ms N         how long a stop may take to finish the requests already
                             received (default 5000)
   --access-log FILE         append the access log to FILE instead of stdout
+  --downloads DIR           offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip
+                            from DIR on /download (default: none offered)
   --no-access-log           no access log
   --help                    this text
 
@@ -53,7 +56,9 @@ Endpoints:
   GET /stamp/ID/SIZE/TEXT.png                   the picture (immutable)
   GET /maker/thumbnails/FILE                    a template's thumbnail (immutable)
   GET /check/md5.php?message=kwpn               the update reply
-  GET /, /download                              home and download pages
+  GET /                                         the stamp maker page
+  GET /templates.json                           the catalogue for that page
+  GET /download                                 the download page
   GET /healthz                                  "ok" while serving
   HEAD is answered for each; other methods get 405.
 
@@ -73,7 +78,8 @@ Exit status:
   1                         cannot start: port in use, unreadable font folder, no
                             usable CJK font, access log not writable, --cache-mb
                             too large for the memory ceiling (MemoryMax)
-  2                         bad command line: unknown flag, missing or bad value
+  2                         bad command line: unknown flag, missing or bad value,
+                            --downloads not a folder
 )";
 
 // Exits 2 with one line naming the flag, the value and what is wanted.
@@ -178,6 +184,8 @@ int main(int argc, char** argv) {
       systemFonts = false;
     } else if (a == "--access-log") {
       accessLogPath = value("--access-log");
+    } else if (a == "--downloads") {
+      service.downloadsDir = value("--downloads");
     } else if (a == "--no-access-log") {
       accessLog = false;
     } else {
@@ -187,6 +195,10 @@ int main(int argc, char** argv) {
   }
   if (!splitHostPort(listen, &server.address, &server.port)) {
     std::fprintf(stderr, "stampd: bad value for --listen: '%s' (want HOST:PORT)\n", listen.c_str());
+    return 2;
+  }
+  if (std::error_code ec; !service.downloadsDir.empty() && !std::filesystem::is_directory(service.downloadsDir, ec)) {
+    std::fprintf(stderr, "stampd: bad value for --downloads: '%s' (not a folder)\n", service.downloadsDir.c_str());
     return 2;
   }
   std::FILE* logFile = nullptr;
