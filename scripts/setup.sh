@@ -14,6 +14,7 @@ packages=(
   libboost1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
   clang libclang-rt-14-dev wrk
   librsvg2-dev poppler-utils zlib1g-dev
+  debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
   chromium chromium-driver python3-selenium
 )
 

@@ -28,6 +28,10 @@ if [ "$which" = all ] || [ "$which" = native ]; then
   step "configure native-asan" cmake --preset native-asan >/dev/null &&
   step "build native-asan" cmake --build --preset native-asan &&
   step "test native-asan" ctest --preset native-asan -j2
+  # What an operator installs: the Debian package (lintian), the systemd unit, stampd(8) and
+  # the nginx front; then three instances behind that nginx on loopback.
+  step "package and check the service" scripts/package-service.sh &&
+  step "cluster behind nginx" scripts/cluster-test.sh
 fi
 
 if [ "$which" = all ] || [ "$which" = windows ]; then

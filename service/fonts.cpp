@@ -7,8 +7,15 @@
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace tambrel {
@@ -66,6 +73,52 @@ std::string allNames(FT_Face face) {
 
 const cairo_user_data_key_t kFaceKey{};
 
+// A font file mapped read-only. Only regular files are opened, and without blocking: a FIFO or
+// device named like a font would otherwise stall start-up in open() or read() for ever.
+struct MappedFile {
+  const FT_Byte* data = nullptr;
+  size_t size = 0;
+  ~MappedFile() {
+    if (data) munmap(const_cast<FT_Byte*>(data), size);
+  }
+};
+
+std::shared_ptr<MappedFile> mapRegularFile(const std::string& file, std::string* why) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  if (st.st_size == 0) {
+    *why = "empty file";
+    ::close(fd);
+    return nullptr;
+  }
+  void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  int err = errno;
+  ::close(fd);
+  if (p == MAP_FAILED) {
+    *why = std::strerror(err);
+    return nullptr;
+  }
+  auto m = std::make_shared<MappedFile>();
+  m->data = static_cast<const FT_Byte*>(p);
+  m->size = static_cast<size_t>(st.st_size);
+  return m;
+}
+
+// Owned by the cairo face: the FreeType face and the mapping it reads from.
+struct FaceOwner {
+  FT_Face face;
+  std::shared_ptr<MappedFile> file;
+};
+
 }  // namespace
 
 struct FontSet::Impl {
@@ -81,23 +134,34 @@ FontSet::~FontSet() {
   fonts_.clear();
 }
 
-std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs, std::string* log) {
+std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs, std::string* log, bool systemFonts) {
   std::unique_ptr<FontSet> set(new FontSet);
   set->impl_ = std::make_unique<Impl>();
   if (FT_Init_FreeType(&set->impl_->library) != 0) return nullptr;
   FT_Library lib = set->impl_->library;
 
   // Opens the face of `file` whose names contain `prefer` (or the first face) and wraps it.
+  // Skipped files get one line each in the log, with the reason.
+  auto skip = [&](const std::string& file, const std::string& why) {
+    if (log) *log += "skipped font file " + file + ": " + why + "\n";
+    return -1;
+  };
   auto open = [&](const std::string& file, const char* prefer, std::string* namesOut) -> int {
+    std::string why;
+    std::shared_ptr<MappedFile> mapped = mapRegularFile(file, &why);
+    if (!mapped) return skip(file, why);
+    auto newFace = [&](FT_Long index, FT_Face* out) {
+      return FT_New_Memory_Face(lib, mapped->data, static_cast<FT_Long>(mapped->size), index, out);
+    };
     FT_Face probe;
-    if (FT_New_Face(lib, file.c_str(), -1, &probe) != 0) return -1;
+    if (newFace(-1, &probe) != 0) return skip(file, "not a font FreeType can read");
     FT_Long faces = probe->num_faces;
     FT_Done_Face(probe);
     FT_Long chosen = -1;
     std::string chosenNames;
     for (FT_Long i = 0; i < faces; ++i) {
       FT_Face f;
-      if (FT_New_Face(lib, file.c_str(), i, &f) != 0) continue;
+      if (newFace(i, &f) != 0) continue;
       bool cjk = FT_Get_Char_Index(f, U'中') != 0;
       std::string names = allNames(f);
       FT_Done_Face(f);
@@ -107,14 +171,19 @@ std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs
         chosenNames = names;
       }
     }
-    if (chosen < 0) return -1;
+    if (chosen < 0) return skip(file, "no face with CJK characters");
     FT_Face face;
-    if (FT_New_Face(lib, file.c_str(), chosen, &face) != 0) return -1;
+    if (newFace(chosen, &face) != 0) return skip(file, "not a font FreeType can read");
     cairo_font_face_t* cf = cairo_ft_font_face_create_for_ft_face(face, FT_LOAD_NO_HINTING);
-    if (cairo_font_face_set_user_data(cf, &kFaceKey, face, [](void* p) { FT_Done_Face(static_cast<FT_Face>(p)); }) !=
-        CAIRO_STATUS_SUCCESS) {
+    auto* owner = new FaceOwner{face, mapped};
+    if (cairo_font_face_set_user_data(cf, &kFaceKey, owner, [](void* p) {
+          auto* o = static_cast<FaceOwner*>(p);
+          FT_Done_Face(o->face);
+          delete o;
+        }) != CAIRO_STATUS_SUCCESS) {
       cairo_font_face_destroy(cf);
       FT_Done_Face(face);
+      delete owner;
       return -1;
     }
     Font font;
@@ -127,18 +196,20 @@ std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs
   };
 
   for (const KnownFont& k : kKnownFonts) {
-    if (!std::filesystem::exists(k.path)) continue;
+    if (!systemFonts || !std::filesystem::exists(k.path)) continue;
     int idx = open(k.path, k.preferFamily, nullptr);
     if (idx >= 0 && set->own_[static_cast<int>(k.script)] < 0) set->own_[static_cast<int>(k.script)] = idx;
   }
   for (const std::string& dir : extraDirs) {
     std::error_code ec;
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec)) {
+    // Listing does not open the entries; open() above decides on each file by what it is.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             dir, std::filesystem::directory_options::skip_permission_denied, ec)) {
       std::string ext = lower(entry.path().extension().string());
       if (ext == ".ttf" || ext == ".otf" || ext == ".ttc" || ext == ".otc") files.push_back(entry.path());
     }
-    if (ec && log) *log += "cannot read font folder " + dir + "\n";
+    if (ec && log) *log += "cannot read font folder " + dir + ": " + ec.message() + "\n";
     std::sort(files.begin(), files.end());
     for (const auto& path : files) {
       std::string names;

@@ -25,9 +25,11 @@ struct Font {
 
 class FontSet {
  public:
-  // Loads the known system fonts and every .ttf/.otf/.ttc/.otc file in extraDirs.
+  // Loads the known system fonts (unless systemFonts is false) and every .ttf/.otf/.ttc/.otc
+  // regular file in extraDirs; files skipped get a line each in `log`.
   // Returns null when not even one usable CJK face is found.
-  static std::unique_ptr<FontSet> load(const std::vector<std::string>& extraDirs, std::string* log);
+  static std::unique_ptr<FontSet> load(const std::vector<std::string>& extraDirs, std::string* log,
+                                       bool systemFonts = true);
   ~FontSet();
   FontSet(const FontSet&) = delete;
   FontSet& operator=(const FontSet&) = delete;

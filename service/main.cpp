@@ -2,11 +2,15 @@
 // and serves until SIGINT or SIGTERM, which stop it gracefully.
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <filesystem>
+#include <fstream>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +24,9 @@
 
 namespace {
 
+// The one description of the command line: --help prints it and the manual page stampd(8) is
+// generated from that output at build time (scripts/gen_manpage.py), so the two cannot drift.
+// Sections are lines ending in ':'; option lines start with two spaces and a dash.
 const char kUsage[] = R"(Usage: stampd [options]
 Renders seal stamps for the Tambrel desktop tool and answers its update check.
 
@@ -27,27 +34,105 @@ Options:
   --listen HOST:PORT        address to listen on (default )" TAMBREL_SERVICE_HOST R"()
   --fonts DIR               add the fonts in DIR (repeatable); a seal-script (篆) or
                             clerical (隶) font found there is used for those templates
-  --cache-mb N              memory for rendered pictures, MiB (default 64)
+  --no-system-fonts         use only the fonts of --fonts folders
+  --cache-mb N              memory for rendered pictures, MiB (default 64); the
+                            process needs about N + 256 MiB in all
   --threads N               worker threads (default: one per core)
   --latest-version TEXT     version announced to the update check (default 1.0)
   --update-time-offset S    shift the update reply's issue time by S seconds
                             (negative values make an expired reply, for tests)
-  --timeout-ms N            per-connection read/write time-out (default 15000)
-  --access-log FILE         write the access log to FILE instead of stdout
+  --timeout-ms N            per-connection read/write time-out (default 15000); a
+                            client without a complete request header by then gets 408
+  --stop-grace-ms N         how long a stop may take to finish the requests already
+                            received (default 5000)
+  --access-log FILE         append the access log to FILE instead of stdout
   --downloads DIR           offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip
                             from DIR on /download (default: none offered)
   --no-access-log           no access log
   --help                    this text
 
-Endpoints: /aosbegin.php, /stamp/..., /maker/thumbnails/..., /check/md5.php,
-/ (the stamp maker page), /templates.json, /download, /healthz (GET and HEAD).
+Endpoints:
+  GET /aosbegin.php?text=&id=&signsize=&rnd=   generate: reply with the picture path
+  GET /stamp/ID/SIZE/TEXT.png                   the picture (immutable)
+  GET /maker/thumbnails/FILE                    a template's thumbnail (immutable)
+  GET /check/md5.php?message=kwpn               the update reply
+  GET /                                         the stamp maker page
+  GET /templates.json                           the catalogue for that page
+  GET /download                                 the download page
+  GET /healthz                                  "ok" while serving
+  HEAD is answered for each; other methods get 405.
+
+Signals:
+  SIGTERM, SIGINT           stop: close the listening socket, answer every request
+                            already received and finish every response being written
+                            (up to --stop-grace-ms), then exit 0
+  SIGHUP                    reopen the --access-log file (log rotation)
+
+Files:
+  /etc/default/stampd       flags for the systemd unit (STAMPD_OPTS, STAMPD_CACHE_MB)
+  /usr/share/fonts/         the CJK fonts of fonts-noto-cjk, fonts-arphic-ukai and
+                            fonts-wqy-microhei
+
+Exit status:
+  0                         stopped by a signal after serving
+  1                         cannot start: port in use, unreadable font folder, no
+                            usable CJK font, access log not writable, --cache-mb
+                            too large for the memory ceiling (MemoryMax)
+  2                         bad command line: unknown flag, missing or bad value,
+                            --downloads not a folder
 )";
 
-bool parseNumber(const char* s, long long lo, long long hi, long long* out) {
+// Exits 2 with one line naming the flag, the value and what is wanted.
+long long numberFlag(const char* flag, const char* s, long long lo, long long hi) {
   auto v = tambrel::text::parseInteger(s);
-  if (!v || *v < lo || *v > hi) return false;
-  *out = *v;
-  return true;
+  if (!v || *v < lo || *v > hi) {
+    std::fprintf(stderr, "stampd: bad value for %s: '%s' (want a whole number from %lld to %lld)\n", flag, s, lo, hi);
+    std::exit(2);
+  }
+  return *v;
+}
+
+// Each connection is a descriptor; the usual soft limit of 1024 is far below what the kernel
+// allows, so take the hard limit (say so once). When even that runs out the server pauses
+// accepting rather than failing.
+void raiseOpenFileLimit() {
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur >= rl.rlim_max) return;
+  rlim_t old = rl.rlim_cur;
+  rl.rlim_cur = rl.rlim_max;
+  if (setrlimit(RLIMIT_NOFILE, &rl) == 0)
+    std::fprintf(stderr, "stampd: open file limit raised from %llu to %llu\n", static_cast<unsigned long long>(old),
+                 static_cast<unsigned long long>(rl.rlim_max));
+}
+
+// Under a memory ceiling (systemd's MemoryMax, a container limit) the picture cache must fit
+// with room for everything else, or the kernel kills the service under load. Empty when fine.
+constexpr unsigned long long kHeadroomMiB = 256;
+std::string checkMemoryCeiling(unsigned long long cacheMiB) {
+  std::ifstream cgroup("/proc/self/cgroup");
+  std::string line, path;
+  while (std::getline(cgroup, line))
+    if (line.rfind("0::", 0) == 0) path = line.substr(3);
+  if (path.empty()) return {};
+  std::ifstream maxFile("/sys/fs/cgroup" + path + "/memory.max");
+  std::string max;
+  if (!(maxFile >> max) || max == "max") return {};
+  auto bytes = tambrel::text::parseInteger(max);
+  if (!bytes || *bytes <= 0) return {};
+  unsigned long long ceilingMiB = static_cast<unsigned long long>(*bytes) >> 20;
+  if (cacheMiB + kHeadroomMiB <= ceilingMiB) return {};
+  return "--cache-mb " + std::to_string(cacheMiB) + " needs about " + std::to_string(cacheMiB + kHeadroomMiB) +
+         " MiB but the memory ceiling (MemoryMax) is " + std::to_string(ceilingMiB) +
+         " MiB; lower --cache-mb or raise MemoryMax";
+}
+
+// A font folder named on the command line must be a folder we can list.
+bool checkFontFolder(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  if (!ec) return true;
+  std::fprintf(stderr, "stampd: cannot read font folder %s: %s\n", dir.c_str(), ec.message().c_str());
+  return false;
 }
 
 }  // namespace
@@ -64,6 +149,7 @@ int main(int argc, char** argv) {
   ServerOptions server;
   std::string accessLogPath;
   bool accessLog = true;
+  bool systemFonts = true;
 
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -74,7 +160,6 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    long long n = 0;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -83,20 +168,20 @@ int main(int argc, char** argv) {
     } else if (a == "--fonts") {
       fontDirs.push_back(value("--fonts"));
     } else if (a == "--cache-mb") {
-      if (!parseNumber(value("--cache-mb"), 1, 65536, &n)) return std::fprintf(stderr, "stampd: bad --cache-mb\n"), 2;
-      service.cacheBytes = static_cast<size_t>(n) << 20;
+      service.cacheBytes = static_cast<size_t>(numberFlag("--cache-mb", value("--cache-mb"), 1, 65536)) << 20;
     } else if (a == "--threads") {
-      if (!parseNumber(value("--threads"), 1, 256, &n)) return std::fprintf(stderr, "stampd: bad --threads\n"), 2;
-      server.threads = static_cast<int>(n);
+      server.threads = static_cast<int>(numberFlag("--threads", value("--threads"), 1, 256));
     } else if (a == "--latest-version") {
       service.latestVersion = value("--latest-version");
     } else if (a == "--update-time-offset") {
-      if (!parseNumber(value("--update-time-offset"), -4000000000LL, 4000000000LL, &n))
-        return std::fprintf(stderr, "stampd: bad --update-time-offset\n"), 2;
-      service.updateTimeOffset = n;
+      service.updateTimeOffset =
+          numberFlag("--update-time-offset", value("--update-time-offset"), -4000000000LL, 4000000000LL);
     } else if (a == "--timeout-ms") {
-      if (!parseNumber(value("--timeout-ms"), 100, 3600000, &n)) return std::fprintf(stderr, "stampd: bad --timeout-ms\n"), 2;
-      server.timeout = std::chrono::milliseconds(n);
+      server.timeout = std::chrono::milliseconds(numberFlag("--timeout-ms", value("--timeout-ms"), 100, 3600000));
+    } else if (a == "--stop-grace-ms") {
+      server.stopGrace = std::chrono::milliseconds(numberFlag("--stop-grace-ms", value("--stop-grace-ms"), 0, 600000));
+    } else if (a == "--no-system-fonts") {
+      systemFonts = false;
     } else if (a == "--access-log") {
       accessLogPath = value("--access-log");
     } else if (a == "--downloads") {
@@ -109,29 +194,34 @@ int main(int argc, char** argv) {
     }
   }
   if (!splitHostPort(listen, &server.address, &server.port)) {
-    std::fprintf(stderr, "stampd: --listen wants HOST:PORT, got %s\n", listen.c_str());
+    std::fprintf(stderr, "stampd: bad value for --listen: '%s' (want HOST:PORT)\n", listen.c_str());
     return 2;
   }
   if (std::error_code ec; !service.downloadsDir.empty() && !std::filesystem::is_directory(service.downloadsDir, ec)) {
-    std::fprintf(stderr, "stampd: --downloads %s is not a folder\n", service.downloadsDir.c_str());
+    std::fprintf(stderr, "stampd: bad value for --downloads: '%s' (not a folder)\n", service.downloadsDir.c_str());
     return 2;
   }
   std::FILE* logFile = nullptr;
   if (!accessLog) {
     server.accessLog = nullptr;
   } else if (!accessLogPath.empty()) {
-    logFile = std::fopen(accessLogPath.c_str(), "a");
-    if (!logFile) return std::fprintf(stderr, "stampd: cannot open %s\n", accessLogPath.c_str()), 1;
+    logFile = std::fopen(accessLogPath.c_str(), "ae");
+    if (!logFile)
+      return std::fprintf(stderr, "stampd: cannot open access log %s: %s\n", accessLogPath.c_str(), std::strerror(errno)), 1;
     server.accessLog = logFile;
   }
 
+  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20); !e.empty())
+    return std::fprintf(stderr, "stampd: %s\n", e.c_str()), 1;
+  for (const std::string& dir : fontDirs)
+    if (!checkFontFolder(dir)) return 1;
   std::string fontLog;
-  auto fonts = FontSet::load(fontDirs, &fontLog);
+  auto fonts = FontSet::load(fontDirs, &fontLog, systemFonts);
   if (!fonts) {
-    std::fprintf(stderr, "stampd: no CJK font found; install fonts-noto-cjk or use --fonts\n");
+    std::fputs(fontLog.c_str(), stderr);  // says which files were skipped and why
+    std::fprintf(stderr, "stampd: no usable CJK font found; install fonts-noto-cjk or use --fonts DIR\n");
     return 1;
   }
-  std::fputs(fontLog.c_str(), stderr);
   std::string problems;
   Catalog catalog(Catalog::builtInRecords(), &problems);
   if (!problems.empty()) std::fputs(problems.c_str(), stderr);
@@ -141,6 +231,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -151,21 +242,35 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "stampd: %s\n", error.c_str());
     return 1;
   }
+  std::fputs(fontLog.c_str(), stderr);
+  raiseOpenFileLimit();
   std::fprintf(stderr, "stampd: %zu templates, listening on http://%s:%u/\n", catalog.all().size(),
                server.address.c_str(), http.port());
   std::thread waiter([&] {
-    int sig = 0;
-    sigwait(&signals, &sig);
-    if (sig != 0) {
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&signals, &sig) != 0) continue;
+      if (sig == SIGHUP) {
+        if (accessLogPath.empty()) continue;
+        std::string err;
+        if (http.reopenAccessLog(accessLogPath, &err))
+          std::fprintf(stderr, "stampd: SIGHUP, access log reopened\n");
+        else
+          std::fprintf(stderr, "stampd: SIGHUP: %s\n", err.c_str());
+        continue;
+      }
       std::fprintf(stderr, "stampd: %s, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
       http.stop();
+      return;
     }
   });
   http.run();
   // run() also returns when stop() came from elsewhere; wake the waiter so it can be joined.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
-  if (logFile) std::fclose(logFile);
   std::fprintf(stderr, "stampd: stopped\n");
+  // The access log file is not closed here: a writer stuck on a stalled sink may still hold it,
+  // and the process ends now anyway.
+  (void)logFile;
   return 0;
 }

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Several stampd instances behind nginx, on loopback, from deploy/nginx/stampd.conf: three
+# instances on free ports, nginx in the foreground under a temporary prefix (the config's
+# upstream ports, listen address and cache folder replaced by the test's own). Checks:
+#   - a picture generated through nginx is the same bytes fetched from each instance directly;
+#   - a thumbnail fetched twice: the second answer comes from nginx's cache (X-Cache-Status);
+#   - one instance SIGKILLed during a 20 s load through nginx: no failed request at the client;
+# and prints throughput and p99 through nginx with one and with three instances.
+# Usage: scripts/cluster-test.sh [path/to/stampd]   (scripts/test.sh runs it under the build lock)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+stampd=${1:-$root/build/native/service/stampd}
+load_seconds=${CLUSTER_LOAD_SECONDS:-10}
+[ -x "$stampd" ] || { echo "cluster-test: $stampd not built"; exit 1; }
+
+tmp=$(mktemp -d /tmp/stampd-cluster.XXXXXX)
+pids=()
+nginx_pid=""
+cleanup() {
+  [ -n "$nginx_pid" ] && kill -QUIT "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "cluster-test: FAILED: $*"; [ -f "$tmp/error.log" ] && tail -5 "$tmp/error.log"; exit 1; }
+
+free_ports() {  # free_ports N: N loopback ports nobody listens on
+  python3 - "$1" <<'PY'
+import socket, sys
+socks = [socket.socket() for _ in range(int(sys.argv[1]))]
+for s in socks: s.bind(("127.0.0.1", 0))
+print(" ".join(str(s.getsockname()[1]) for s in socks))
+PY
+}
+wait_http() {  # wait_http URL: up to 10 s
+  for _ in $(seq 100); do curl -fsS -o /dev/null "$1" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+
+read -r p1 p2 p3 pn <<<"$(free_ports 4)"
+ports=("$p1" "$p2" "$p3")
+for p in "${ports[@]}"; do
+  "$stampd" --listen "127.0.0.1:$p" --no-access-log --cache-mb 64 2>"$tmp/stampd-$p.log" &
+  pids+=($!)
+done
+for p in "${ports[@]}"; do wait_http "http://127.0.0.1:$p/healthz" || fail "stampd on $p did not start"; done
+
+# nginx_conf FILE INSTANCES...: the deployed config with the test's ports and folders.
+nginx_conf() {
+  local out=$1
+  shift
+  local site="$tmp/stampd-site.conf"
+  sed -e "s|127.0.0.1:8081|127.0.0.1:${1}|" \
+      -e "s|127.0.0.1:8082|127.0.0.1:${2:-$1}|" \
+      -e "s|127.0.0.1:8083|127.0.0.1:${3:-$1}|" \
+      -e "s|listen 80;|listen 127.0.0.1:$pn;|" -e "/listen \[::\]:80;/d" \
+      -e "s|/var/cache/nginx/stampd|$tmp/cache|" \
+      "$root/deploy/nginx/stampd.conf" | awk '!seen[$0]++ || $0 !~ /^ *server 127/' >"$site"
+  cat >"$out" <<CONF
+daemon off;
+user root;
+worker_processes 2;
+pid $tmp/nginx.pid;
+error_log $tmp/error.log warn;
+events { worker_connections 2048; }
+http {
+    access_log off;
+    client_body_temp_path $tmp/body;
+    proxy_temp_path $tmp/proxy;
+    fastcgi_temp_path $tmp/fastcgi;
+    uwsgi_temp_path $tmp/uwsgi;
+    scgi_temp_path $tmp/scgi;
+    include $site;
+}
+CONF
+}
+start_nginx() {  # start_nginx INSTANCES...
+  nginx_conf "$tmp/nginx.conf" "$@"
+  nginx -t -q -p "$tmp" -e "$tmp/error.log" -c "$tmp/nginx.conf" || fail "nginx rejects the config"
+  nginx -p "$tmp" -e "$tmp/error.log" -c "$tmp/nginx.conf" &
+  nginx_pid=$!
+  wait_http "http://127.0.0.1:$pn/healthz" || fail "nginx did not start"
+}
+stop_nginx() {
+  kill -QUIT "$nginx_pid"
+  wait "$nginx_pid" 2>/dev/null || true
+  nginx_pid=""
+}
+load() {  # load SECONDS: wrk through nginx, new pictures only; prints wrk-cluster.lua's lines
+  wrk -t2 -c16 -d"${1}s" --timeout 10s -s "$root/scripts/wrk-cluster.lua" "http://127.0.0.1:$pn" | grep -E '^(requests|failed) '
+}
+
+base="http://127.0.0.1:$pn"
+start_nginx "${ports[@]}"
+
+echo "-- generation through nginx, the picture from each instance"
+reply=$(curl -fsS "$base/aosbegin.php?text=%E9%9B%86%E7%BE%A4%E6%B5%8B%E8%AF%95&id=369&signsize=0&rnd=0.5")
+path=$(sed -n 's|.*<outputimg>\.\(/stamp/[^<]*\)</outputimg>.*|\1|p' <<<"$reply")
+[ -n "$path" ] || fail "no picture path in: $reply"
+curl -fsS -o "$tmp/via-nginx.png" "$base$path" || fail "fetch $path through nginx"
+for p in "${ports[@]}"; do
+  curl -fsS -o "$tmp/direct-$p.png" "http://127.0.0.1:$p$path" || fail "fetch $path from $p"
+  cmp -s "$tmp/via-nginx.png" "$tmp/direct-$p.png" || fail "instance $p drew different bytes for $path"
+done
+echo "   $path: $(stat -c %s "$tmp/via-nginx.png") bytes, identical from all three instances"
+
+echo "-- a thumbnail twice: the second from nginx's cache"
+thumb=/maker/thumbnails/C_1350613394995.png
+first=$(curl -fsS -D - -o "$tmp/t1.png" "$base$thumb" | tr -d '\r' | sed -n 's/^X-Cache-Status: //Ip')
+second=$(curl -fsS -D - -o "$tmp/t2.png" "$base$thumb" | tr -d '\r' | sed -n 's/^X-Cache-Status: //Ip')
+[ "$first" = MISS ] || fail "first thumbnail fetch: X-Cache-Status '$first', want MISS"
+[ "$second" = HIT ] || fail "second thumbnail fetch: X-Cache-Status '$second', want HIT"
+cmp -s "$tmp/t1.png" "$tmp/t2.png" || fail "cached thumbnail differs"
+gen=$(curl -fsS -D - -o /dev/null "$base/aosbegin.php?text=%E5%BC%A0%E4%B8%89&id=368" | tr -d '\r' | grep -ci '^X-Cache-Status:' || true)
+[ "$gen" = 0 ] || fail "/aosbegin.php went through the cache"
+echo "   MISS then HIT; /aosbegin.php not cached"
+
+echo "-- figures through nginx (${load_seconds} s each, wrk 2 threads, 16 connections, new picture per request)"
+stop_nginx
+start_nginx "$p1"
+echo "   1 instance:  $(load "$load_seconds" | tr '\n' ' ')"
+stop_nginx
+start_nginx "${ports[@]}"
+echo "   3 instances: $(load "$load_seconds" | tr '\n' ' ')"
+
+echo "-- one instance SIGKILLed 5 s into a 20 s load through nginx"
+(sleep 5 && kill -KILL "${pids[1]}") &
+killer=$!
+result=$(load 20)
+wait "$killer"
+echo "   $(tr '\n' ' ' <<<"$result")"
+grep -q '^failed 0 ' <<<"$result" || fail "requests failed at the client while an instance died"
+curl -fsS -o /dev/null "http://127.0.0.1:${p2}/healthz" 2>/dev/null && fail "the killed instance still answers"
+echo "cluster-test: passed"

@@ -1,0 +1,250 @@
+// The stampd executable as an operator runs it: start-up failures give one line on stderr and
+// a non-zero exit; odd files in a font folder never block start-up; running out of file
+// descriptors pauses accepting without spinning.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+fs::path scratch(const std::string& name) {
+  fs::path dir = fs::temp_directory_path() / ("stampd-process-" + std::to_string(getpid()) + "-" + name);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+// A stampd child with stderr in a file; open files limited to `maxFiles` (soft and hard) if set.
+struct Stampd {
+  Stampd(std::vector<std::string> args, const fs::path& errFile, rlim_t maxFiles = 0) : err(errFile) {
+    // STAMPD_BINARY in the environment runs the tests against another build (an older one).
+    const char* binary = std::getenv("STAMPD_BINARY");
+    args.insert(args.begin(), binary && *binary ? binary : STAMPD_BINARY);
+    pid = fork();
+    if (pid == 0) {
+      int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 2);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      if (maxFiles) {
+        rlimit rl{maxFiles, maxFiles};
+        setrlimit(RLIMIT_NOFILE, &rl);
+      }
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Stampd() {
+    if (pid > 0 && !exited) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  // Exit status, or -1 if still running after `seconds`.
+  int wait(double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  // The port from the "listening on" line; 0 if it did not come within `seconds`.
+  unsigned short port(double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      std::string text = readFile(err);
+      size_t at = text.find("listening on http://127.0.0.1:");
+      if (at != std::string::npos) return static_cast<unsigned short>(std::atoi(text.c_str() + at + 30));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+  }
+  // CPU seconds the process has used (user + system).
+  double cpuSeconds() const {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream in(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+  }
+  fs::path err;
+  pid_t pid = -1;
+  bool exited = false;
+};
+
+int connectTo(unsigned short port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+// Sends GET /healthz on `fd` and returns the first bytes of the answer.
+std::string healthz(int fd) {
+  const char req[] = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+  if (write(fd, req, sizeof req - 1) != static_cast<ssize_t>(sizeof req - 1)) return {};
+  char buf[512];
+  ssize_t n = read(fd, buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+int lineCount(const std::string& s) {
+  int n = 0;
+  for (char c : s) n += c == '\n';
+  return n;
+}
+
+TEST(Process, StartUpFailuresGiveOneLineAndAnExitCode) {
+  fs::path dir = scratch("fail");
+  fs::create_directories(dir / "empty");
+  std::ofstream(dir / "not-a-folder") << "x";
+  // A port that is taken.
+  int taken = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(taken, 1), 0);
+  socklen_t len = sizeof a;
+  getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string takenAddress = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+
+  const std::string missing = (dir / "missing").string();
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::string message;
+  } cases[] = {
+      {{"--cache-mb", "lots"}, 2, "bad value for --cache-mb: 'lots'"},
+      {{"--cache-mb", "0"}, 2, "bad value for --cache-mb: '0'"},
+      {{"--threads", "-3"}, 2, "bad value for --threads"},
+      {{"--timeout-ms", "99999999999999999999"}, 2, "bad value for --timeout-ms"},
+      {{"--listen", "localhost"}, 2, "bad value for --listen: 'localhost'"},
+      {{"--listen", "127.0.0.1:70000"}, 2, "bad value for --listen"},
+      {{"--no-access-log", "--cache-mb"}, 2, "--cache-mb needs a value"},
+      {{"--colour"}, 2, "unknown option --colour"},
+      {{"--listen", "127.0.0.1:0", "--fonts", missing}, 1, "cannot read font folder " + missing},
+      {{"--listen", "127.0.0.1:0", "--fonts", (dir / "not-a-folder").string()}, 1, "cannot read font folder"},
+      {{"--listen", "127.0.0.1:0", "--no-system-fonts", "--fonts", (dir / "empty").string()}, 1, "no usable CJK font"},
+      {{"--listen", takenAddress}, 1, "cannot listen on " + takenAddress + ": Address already in use"},
+      {{"--listen", "127.0.0.1:0", "--access-log", missing + "/access.log"}, 1, "cannot open access log"},
+  };
+  for (const Case& c : cases) {
+    Stampd p(c.args, dir / "err.txt");
+    EXPECT_EQ(p.wait(30), c.exit) << c.args.back();
+    std::string err = readFile(dir / "err.txt");
+    EXPECT_NE(err.find("stampd: " + c.message), std::string::npos) << err;
+    EXPECT_EQ(lineCount(err), 1) << err;
+  }
+  close(taken);
+  fs::remove_all(dir);
+}
+
+// A FIFO named like a font would block open() and read() for ever; devices and folders named
+// like fonts, and files that are no fonts, are skipped too, each with one line saying why.
+TEST(Process, OddFilesInFontFolderAreSkippedWithoutBlocking) {
+  fs::path dir = scratch("fonts");
+  ASSERT_EQ(mkfifo((dir / "a-fifo.ttf").c_str(), 0644), 0);
+  fs::create_directories(dir / "a-folder.otf");
+  std::ofstream(dir / "not-a-font.ttc") << "hello";
+  fs::create_symlink("/dev/zero", dir / "device.ttf");
+  Stampd p({"--fonts", dir.string(), "--listen", "127.0.0.1:0", "--no-access-log"}, dir / "err.log");
+  EXPECT_NE(p.port(20), 0) << readFile(dir / "err.log");
+  std::string err = readFile(dir / "err.log");
+  EXPECT_NE(err.find("skipped font file " + (dir / "a-fifo.ttf").string() + ": not a regular file"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("skipped font file " + (dir / "device.ttf").string() + ": not a regular file"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("skipped font file " + (dir / "not-a-font.ttc").string() + ": not a font"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("skipped font file " + (dir / "a-folder.otf").string() + ": not a regular file"),
+            std::string::npos)
+      << err;
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+// With every descriptor in use, the accept loop pauses instead of retrying at once; the
+// connections it has are still answered, the shortage is logged once, and accepting resumes
+// when descriptors free up.
+TEST(Process, OutOfDescriptorsPausesAcceptingWithoutSpinning) {
+  fs::path dir = scratch("emfile");
+  Stampd p({"--listen", "127.0.0.1:0", "--no-access-log", "--threads", "2"}, dir / "err.log", 64);
+  unsigned short port = p.port(20);
+  ASSERT_NE(port, 0) << readFile(dir / "err.log");
+  int first = connectTo(port);
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(healthz(first).rfind("HTTP/1.1 200", 0), 0u);
+  std::vector<int> extra;
+  for (int i = 0; i < 100; ++i) extra.push_back(connectTo(port));  // the backlog takes those not accepted
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  double before = p.cpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  double used = p.cpuSeconds() - before;
+  EXPECT_LT(used, 0.2) << "CPU seconds in one idle second at the descriptor limit";
+  EXPECT_EQ(healthz(first).rfind("HTTP/1.1 200", 0), 0u) << "an open connection must still be served";
+  for (int fd : extra)
+    if (fd >= 0) close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int later = connectTo(port);
+  ASSERT_GE(later, 0);
+  EXPECT_EQ(healthz(later).rfind("HTTP/1.1 200", 0), 0u) << "accepting resumes";
+  close(later);
+  close(first);
+  std::string err = readFile(dir / "err.log");
+  size_t at = err.find("out of file descriptors");
+  EXPECT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find("out of file descriptors", at + 1), std::string::npos) << "logged once: " << err;
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+}  // namespace
