@@ -166,6 +166,9 @@ TEST(ReplaceText, Cases) {
       {"\x81\x40@", "@", "#", {}, {}, true, "\x81\x40#"},
       {"\x81\x61\x61", "A", "b", {}, {}, false, "\x81\x61\x62"},
       {"印章印章", "印", "图", {}, 1, true, "图章印章"},
+      // A match that ends on a lead byte: the search goes on at the next character, not at
+      // the trail byte behind the match (where "@\x81" would match again).
+      {"@\x81@\x81@", "@\x81", "#", {}, {}, true, "#@\x81@"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "'" << c.text << "' / '" << c.find << "'");
