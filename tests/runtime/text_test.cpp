@@ -177,6 +177,17 @@ TEST(ReplaceText, Cases) {
   }
 }
 
+TEST(WideText, RoundTripsThroughTheAnsiCodePage) {
+  EXPECT_EQ(text_to_wide("印章 ab"), L"\u5370\u7AE0 ab");
+  EXPECT_EQ(text_to_wide(""), L"");
+  EXPECT_EQ(text_to_wide(nullptr), L"");
+  expect_text(wide_to_text(L"\u5370\u7AE0 ab"), "印章 ab");
+  expect_text(wide_to_text(L"ab\0cd", 5), "ab");  // a text ends at an embedded NUL
+  expect_text(wide_to_text(L"abcd", 2), "ab");
+  expect_text(wide_to_text(L""), kNull);
+  expect_text(wide_to_text(nullptr), kNull);
+}
+
 TEST(CharCodeAndText, Cases) {
   EXPECT_EQ(char_code("A"), 65);
   EXPECT_EQ(char_code("ab", 2), 98);
