@@ -5,7 +5,7 @@
 
 #include "picture/drawing_surface.h"
 #include "picture/gdiplus_api.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 TAMBREL_GDIP(GdipCreateBitmapFromFileICM)
 TAMBREL_GDIP(GdipCreateBitmapFromFile)
@@ -40,7 +40,6 @@ TAMBREL_BOUND(gdip_effect, "Gdiplus.dll", GdipBitmapApplyEffect)
 
 namespace tambrel {
 
-using namespace picture_detail;
 
 BitmapPicture& BitmapPicture::operator=(BitmapPicture&& o) noexcept {
   if (this != &o) {
@@ -55,7 +54,7 @@ BitmapPicture& BitmapPicture::operator=(BitmapPicture&& o) noexcept {
 bool BitmapPicture::Dispose() { return Picture::Dispose(); }
 
 bool BitmapPicture::LoadFromFile(const char* file_name, std::optional<bool> use_icm) {
-  return LoadFromFileW(to_wide(file_name).c_str(), use_icm);
+  return LoadFromFileW(text_to_wide(file_name).c_str(), use_icm);
 }
 
 bool BitmapPicture::LoadFromFileW(const wchar_t* file_name, std::optional<bool> use_icm) {

@@ -5,7 +5,7 @@
 
 #include "picture/gdiplus_api.h"
 #include "picture/native_object.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 namespace tambrel {
 namespace picture_detail {
@@ -40,12 +40,12 @@ size_t value_type_size(ULONG type) {
 Text guid_text(const GUID& guid) {
   wchar_t buffer[kGuidTextChars] = {};
   StringFromGUID2(guid, buffer, kGuidTextChars);
-  return from_wide(buffer);
+  return wide_to_text(buffer);
 }
 
 GUID guid_from_text(const char* text) {
   GUID guid{};
-  std::wstring wide = to_wide(text);
+  std::wstring wide = text_to_wide(text);
   if (FAILED(CLSIDFromString(wide.c_str(), &guid))) guid = GUID{};
   return guid;
 }
@@ -104,11 +104,11 @@ int GetImageEncoders(RecordArray<ImageCodecRecord>& list) {
     ImageCodecRecord& r = list[i + 1];
     r.Clsid = guid_text(info.Clsid);
     r.FormatID = guid_text(info.FormatID);
-    r.CodecName = from_wide(info.CodecName);
-    r.DllName = from_wide(info.DllName);
-    r.FormatDescription = from_wide(info.FormatDescription);
-    r.FilenameExtension = from_wide(info.FilenameExtension);
-    r.MimeType = from_wide(info.MimeType);
+    r.CodecName = wide_to_text(info.CodecName);
+    r.DllName = wide_to_text(info.DllName);
+    r.FormatDescription = wide_to_text(info.FormatDescription);
+    r.FilenameExtension = wide_to_text(info.FilenameExtension);
+    r.MimeType = wide_to_text(info.MimeType);
     r.Flags = static_cast<int32_t>(info.Flags);
     r.Version = static_cast<int32_t>(info.Version);
     r.SigCount = static_cast<int32_t>(info.SigCount);

@@ -9,7 +9,7 @@
 #include "picture/picture.h"
 #include "picture/region.h"
 #include "picture/string_format.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 TAMBREL_GDIP(GdipDeleteGraphics)
 TAMBREL_GDIP(GdipFlush)
@@ -152,7 +152,6 @@ TAMBREL_GDIP(GdipComment)
 
 namespace tambrel {
 
-using namespace picture_detail;
 
 namespace {
 
@@ -526,7 +525,7 @@ bool DrawingSurface::FillRegion(const Brush& brush, const Region& region) {
 
 bool DrawingSurface::DrawString(const char* text, const Font& font, const Brush& brush, const gp::RectF& layout,
                                 const StringFormat& format) {
-  return DrawStringW(to_wide(text).c_str(), font, brush, layout, format);
+  return DrawStringW(text_to_wide(text).c_str(), font, brush, layout, format);
 }
 bool DrawingSurface::DrawStringW(const wchar_t* text, const Font& font, const Brush& brush, const gp::RectF& layout,
                                  const StringFormat& format) {
@@ -536,7 +535,7 @@ bool DrawingSurface::DrawStringW(const wchar_t* text, const Font& font, const Br
 }
 bool DrawingSurface::MeasureString(const char* text, const Font& font, const gp::RectF& layout,
                                    const StringFormat& format, gp::RectF& bounds) const {
-  return MeasureStringW(to_wide(text).c_str(), font, layout, format, bounds);
+  return MeasureStringW(text_to_wide(text).c_str(), font, layout, format, bounds);
 }
 bool DrawingSurface::MeasureStringW(const wchar_t* text, const Font& font, const gp::RectF& layout,
                                     const StringFormat& format, gp::RectF& bounds) const {
@@ -546,7 +545,7 @@ bool DrawingSurface::MeasureStringW(const wchar_t* text, const Font& font, const
 }
 bool DrawingSurface::MeasureCharacterRanges(const char* text, const Font& font, const gp::RectF& layout,
                                             const StringFormat& format, std::vector<Region>& regions) const {
-  return MeasureCharacterRangesW(to_wide(text).c_str(), font, layout, format, regions);
+  return MeasureCharacterRangesW(text_to_wide(text).c_str(), font, layout, format, regions);
 }
 bool DrawingSurface::MeasureCharacterRangesW(const wchar_t* text, const Font& font, const gp::RectF& layout,
                                              const StringFormat& format, std::vector<Region>& regions) const {
@@ -567,7 +566,7 @@ bool DrawingSurface::MeasureCharacterRangesW(const wchar_t* text, const Font& fo
 }
 bool DrawingSurface::DrawDriverString(const char* text, const Font& font, const Brush& brush,
                                       std::span<const gp::PointF> positions, int flags, const Matrix* matrix) {
-  return DrawDriverStringW(to_wide(text).c_str(), font, brush, positions, flags, matrix);
+  return DrawDriverStringW(text_to_wide(text).c_str(), font, brush, positions, flags, matrix);
 }
 bool DrawingSurface::DrawDriverStringW(const wchar_t* text, const Font& font, const Brush& brush,
                                        std::span<const gp::PointF> positions, int flags, const Matrix* matrix) {

@@ -4,7 +4,7 @@
 #include "picture/font_collection.h"
 #include "picture/font_family.h"
 #include "picture/gdiplus_api.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 TAMBREL_GDIP(GdipDeleteFont)
 TAMBREL_GDIP(GdipCreateFont)
@@ -27,7 +27,6 @@ TAMBREL_SYS("gdi32", GetObjectA)
 
 namespace tambrel {
 
-using namespace picture_detail;
 
 bool Font::Dispose() {
   if (!font_) return false;
@@ -60,7 +59,7 @@ bool Font::CreateDefault() {
 }
 
 bool Font::CreateByName(const char* family_name, float size, std::optional<int> style, std::optional<int> unit) {
-  return CreateByNameW(to_wide(family_name).c_str(), size, style, unit);
+  return CreateByNameW(text_to_wide(family_name).c_str(), size, style, unit);
 }
 
 bool Font::CreateByNameW(const wchar_t* family_name, float size, std::optional<int> style, std::optional<int> unit) {

@@ -2,7 +2,7 @@
 
 #include "picture/font_collection.h"
 #include "picture/gdiplus_api.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 TAMBREL_GDIP(GdipDeleteFontFamily)
 TAMBREL_GDIP(GdipCreateFontFamilyFromName)
@@ -19,7 +19,6 @@ TAMBREL_GDIP(GdipGetLineSpacing)
 
 namespace tambrel {
 
-using namespace picture_detail;
 
 bool FontFamily::Dispose() {
   if (!family_) return false;
@@ -29,7 +28,7 @@ bool FontFamily::Dispose() {
 }
 
 bool FontFamily::CreateFromName(const char* name, const FontCollection& collection) {
-  return CreateFromNameW(to_wide(name).c_str(), collection);
+  return CreateFromNameW(text_to_wide(name).c_str(), collection);
 }
 bool FontFamily::CreateFromNameW(const wchar_t* name, const FontCollection& collection) {
   Dispose();
@@ -63,7 +62,7 @@ std::wstring FontFamily::GetFamilyNameW(std::optional<LANGID> language) const {
   return name;
 }
 Text FontFamily::GetFamilyName(std::optional<LANGID> language) const {
-  return from_wide(GetFamilyNameW(language).c_str());
+  return wide_to_text(GetFamilyNameW(language).c_str());
 }
 bool FontFamily::IsStyleAvailable(int style) const {
   BOOL available = FALSE;

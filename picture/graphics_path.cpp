@@ -8,7 +8,7 @@
 #include "picture/matrix.h"
 #include "picture/pen.h"
 #include "picture/string_format.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 #include "runtime/values.h"
 
 TAMBREL_GDIP(GdipDeletePath)
@@ -78,7 +78,6 @@ TAMBREL_GDIP(GdipIsOutlineVisiblePathPointI)
 
 namespace tambrel {
 
-using namespace picture_detail;
 
 namespace {
 
@@ -295,7 +294,7 @@ bool GraphicsPath::AddPath(const GraphicsPath& other, bool connect) {
 }
 bool GraphicsPath::AddString(const char* text, const FontFamily& family, int style, float em_size,
                              const gp::RectF& layout, const StringFormat& format) {
-  return AddStringW(to_wide(text).c_str(), family, style, em_size, layout, format);
+  return AddStringW(text_to_wide(text).c_str(), family, style, em_size, layout, format);
 }
 bool GraphicsPath::AddStringW(const wchar_t* text, const FontFamily& family, int style, float em_size,
                               const gp::RectF& layout, const StringFormat& format) {
@@ -305,7 +304,7 @@ bool GraphicsPath::AddStringW(const wchar_t* text, const FontFamily& family, int
 }
 bool GraphicsPath::AddStringI(const char* text, const FontFamily& family, int style, float em_size,
                               const gp::Rect& layout, const StringFormat& format) {
-  return AddStringIW(to_wide(text).c_str(), family, style, em_size, layout, format);
+  return AddStringIW(text_to_wide(text).c_str(), family, style, em_size, layout, format);
 }
 bool GraphicsPath::AddStringIW(const wchar_t* text, const FontFamily& family, int style, float em_size,
                                const gp::Rect& layout, const StringFormat& format) {

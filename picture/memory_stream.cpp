@@ -31,7 +31,9 @@ MemoryStream& MemoryStream::operator=(MemoryStream&& o) noexcept {
 
 IStream* MemoryStream::OpenFromBytes(const BytesBlock* bytes, std::optional<int64_t> count) {
   Close();
-  const int64_t length = bytes ? bytes->length : 0;
+  // A negative length field is a damaged block: it holds nothing that could be copied (and
+  // the clamp below needs a range whose top is not below its bottom).
+  const int64_t length = bytes ? std::max<int64_t>(bytes->length, 0) : 0;
   // Never copy more than the block holds, whatever the caller asked for.
   const int64_t n = std::clamp<int64_t>(count.value_or(length), 0, length);
   memory_ = sys::GlobalAlloc(kStreamMemoryFlags, static_cast<SIZE_T>(n));
@@ -43,7 +45,13 @@ IStream* MemoryStream::OpenFromBytes(const BytesBlock* bytes, std::optional<int6
   }
   if (n > 0) {
     locked_ = sys::GlobalLock(memory_);
-    if (locked_) std::memcpy(locked_, bytes->data(), static_cast<size_t>(n));
+    // A stream of zeros in place of the picture would decode as garbage or not at all, far
+    // from here: a block that cannot be filled is a failed open.
+    if (!locked_) {
+      Close();
+      return nullptr;
+    }
+    std::memcpy(locked_, bytes->data(), static_cast<size_t>(n));
     sys::GlobalUnlock(memory_);
   }
   return stream_;

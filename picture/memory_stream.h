@@ -28,7 +28,8 @@ class MemoryStream {
 
   // Closes, then opens a stream over a new block holding the first `count` bytes of `bytes`
   // (all of them when absent; a count beyond the block is cut to its length, a negative one
-  // counts as 0). Returns the stream, or null when no block or stream could be made.
+  // counts as 0; a block with a negative length field counts as empty). Returns the stream, or
+  // null when no block or stream could be made or filled.
   IStream* OpenFromBytes(const BytesBlock* bytes, std::optional<int64_t> count = std::nullopt);
   // Releases this object's reference (the block goes with the last one); safe when closed.
   void Close();

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "picture/gdiplus_api.h"
-#include "picture/wide_text.h"
+#include "runtime/text.h"
 
 TAMBREL_GDIP(GdipDisposeImage)
 TAMBREL_GDIP(GdipLoadImageFromFileICM)
@@ -71,7 +71,7 @@ bool Picture::Dispose() {
 }
 
 bool Picture::LoadFromFile(const char* file_name, std::optional<bool> use_icm) {
-  return LoadFromFileW(to_wide(file_name).c_str(), use_icm);
+  return LoadFromFileW(text_to_wide(file_name).c_str(), use_icm);
 }
 
 bool Picture::LoadFromFileW(const wchar_t* file_name, std::optional<bool> use_icm) {
@@ -116,7 +116,7 @@ bool Picture::GetEncoderParameterList(const char* encoder_clsid, EncoderParamete
 }
 
 bool Picture::SaveToFile(const char* file_name, const char* format, const EncoderParameterSet* parameters) const {
-  return SaveToFileW(to_wide(file_name).c_str(), format, parameters);
+  return SaveToFileW(text_to_wide(file_name).c_str(), format, parameters);
 }
 
 bool Picture::SaveToFileW(const wchar_t* file_name, const char* format,

@@ -1,15 +1,24 @@
 // Whole-file commands over the ANSI file functions.
 //
 // Writing never truncates the target in place: the new content is written to a temporary file
-// beside it and moved over it with MoveFileExA(MOVEFILE_REPLACE_EXISTING), which replaces the
-// directory entry in one step. A failure at any point (folder missing, disk full, target locked
-// or read-only) removes the temporary file and leaves the old content untouched, so a cache
-// file is never left half-written.
+// beside it, given the old file's attributes, and then takes the target's place in one step
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING). A failure at any point (folder missing, disk
+// full, target locked or read-only) removes the temporary file and leaves the old content
+// untouched, so a cache file is never left half-written.
+//
+// The temporary file is named after its target: "<target>.~tmb<process id>-<n>". A process that
+// ends between writing and replacing leaves one behind; the next write of the same target
+// recognises it by that name and removes it once its writer is gone. Where the temporary name
+// would not fit the ANSI path limit although the target's does, the file is written in place,
+// as the plain command does: a path that fits must not fail for the sake of the temporary one.
 #include "runtime/files.h"
 
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -60,14 +69,56 @@ Bytes read_whole_file(const char* path) {
 
 namespace {
 
-// The folder of a path as GetTempFileNameA wants it: "." for a bare name, the root itself
-// for "\\name" and "C:\\name".
-std::string temp_folder_for(const char* path) {
-  Text folder = path_folder(path);
-  if (!folder.get()) return ".";
-  std::string f(folder.c_str());
-  if (f.empty() || (f.size() == 2 && f[1] == ':')) f += '\\';
-  return f;
+// Attributes a replaced file keeps (read-only files and folders are never replaced).
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+constexpr char kTempMarker[] = ".~tmb";  // between the target's name and the writer's id
+constexpr size_t kTempMarkerLength = sizeof(kTempMarker) - 1;
+
+// The name of a fresh temporary file beside `path`, or empty when it would not fit in
+// MAX_PATH. The process id tells a leftover of an ended process from a file being written.
+std::string temp_name_for(const char* path) {
+  static std::atomic<unsigned> counter{0};
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, "%s%lx-%x", kTempMarker, GetCurrentProcessId(),
+                counter.fetch_add(1));
+  std::string temp = std::string(path) + suffix;
+  if (temp.size() >= MAX_PATH) return {};
+  return temp;
+}
+
+// Is the process with this id still running? An id that cannot be opened counts as ended.
+bool process_running(DWORD id) {
+  if (id == GetCurrentProcessId()) return true;
+  unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Removes the temporary files that writes of `path` by ended processes left behind. A file of
+// a running writer (this process included) is left to that writer.
+void remove_leftovers(const char* path) {
+  const std::string prefix = std::string(path) + kTempMarker;
+  if (prefix.size() + 1 >= MAX_PATH) return;
+  const Text folder = path_folder(path);
+  const std::string folder_prefix = folder.get() ? std::string(folder.c_str()) + "\\" : "";
+  // The file part of the prefix, to check each name found: a wildcard search also matches
+  // the short forms of names.
+  const std::string name_prefix = prefix.substr(folder.get() ? folder.size() + 1 : 0);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((prefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const char* name = found.cFileName;
+    if (_strnicmp(name, name_prefix.c_str(), name_prefix.size()) != 0) continue;
+    char* end = nullptr;
+    const unsigned long writer = std::strtoul(name + name_prefix.size(), &end, 16);
+    if (end == name + name_prefix.size() || *end != '-') continue;  // not one of ours
+    if (process_running(static_cast<DWORD>(writer))) continue;
+    DeleteFileA((folder_prefix + name).c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
 }
 
 bool write_blocks(HANDLE file, std::initializer_list<const BytesBlock*> blocks) {
@@ -92,23 +143,37 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   // A read-only file or a folder is never replaced. (The system refuses both when the target
   // is opened for writing; a rename over them is refused on Windows but not everywhere.)
   const DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
     return false;
   }
-  const std::string folder = temp_folder_for(path);
-  char temp[MAX_PATH];
-  // Creates the (empty) temporary file; fails in a missing folder, creating nothing.
-  if (!GetTempFileNameA(folder.c_str(), "tmb", 0, temp)) return false;
+  const std::string temp = temp_name_for(path);
+  if (temp.empty()) {
+    // An existing hidden or system file can only be re-created with its own attributes.
+    unique_file file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 exists ? attributes & kKeptAttributes : FILE_ATTRIBUTE_ARCHIVE,
+                                 nullptr));
+    return file && write_blocks(file.get(), blocks);
+  }
+  remove_leftovers(path);
 
   bool ok;
   {
-    unique_file file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+    // Fails in a missing folder, creating nothing.
+    unique_file file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_ARCHIVE, nullptr));
-    ok = file && write_blocks(file.get(), blocks);
+    if (!file) return false;
+    ok = write_blocks(file.get(), blocks);
   }
-  ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileA(temp);
+  // The new content takes the old file's attributes before it takes its place, so the
+  // replace stays one step. (ReplaceFileA would keep them too on Windows, but under Wine it
+  // drops them and leaves a backup file of its own behind when the target is held.)
+  if (ok && exists) {
+    const DWORD kept = attributes & kKeptAttributes;
+    ok = SetFileAttributesA(temp.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL) != FALSE;
+  }
+  ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileA(temp.c_str());
   return ok;
 }
 

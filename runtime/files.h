@@ -24,9 +24,11 @@ bool file_exists(const char* path);
 Bytes read_whole_file(const char* path);
 
 // Writes the blocks back to back as the new content of the file. The content goes to a
-// temporary file in the same folder first and replaces the target in one step, so a failed
-// write leaves the old file as it was (and removes the temporary file). A path in a missing
-// folder creates nothing and gives false.
+// temporary file beside the target first ("<target>.~tmb<process id>-<n>") and replaces the
+// target in one step, keeping the old file's attributes, so a failed write leaves the old file
+// as it was (and removes the temporary file). Temporary files of the same target that ended
+// processes left behind are removed. Where the temporary name would exceed MAX_PATH, the file
+// is written in place. A path in a missing folder creates nothing and gives false.
 bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*> blocks);
 inline bool write_whole_file(const char* path, const BytesBlock* block) {
   return write_whole_file(path, {block});

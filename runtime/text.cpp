@@ -21,11 +21,16 @@ size_t char_size(const char* t, size_t i, size_t len) {
   return is_lead(t[i]) && i + 1 < len ? 2 : 1;
 }
 
+// The first character boundary at or after `offset`, walking from the known boundary
+// `boundary` <= offset.
+size_t next_boundary(const char* t, size_t len, size_t boundary, size_t offset) {
+  while (boundary < offset && boundary < len) boundary += char_size(t, boundary, len);
+  return boundary;
+}
+
 // The first character boundary at or after byte offset `from`.
 size_t align_to_character(const char* t, size_t len, size_t from) {
-  size_t i = 0;
-  while (i < from && i < len) i += char_size(t, i, len);
-  return i;
+  return next_boundary(t, len, 0, from);
 }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -46,10 +51,14 @@ bool matches_at(const char* at, const char* part, size_t n, bool fold) {
   return true;
 }
 
-// 0-based offset of the first match at a character boundary at or after `from`, or npos.
-size_t find_from(const char* t, size_t len, const char* part, size_t plen, size_t from, bool fold) {
+// 0-based offset of the first match at or after `boundary`, which must be a character
+// boundary (0, a result of align_to_character or of next_boundary), or npos. Taking a boundary
+// rather than any offset keeps a search that continues behind a match from walking the text
+// again from its first byte.
+size_t find_from_boundary(const char* t, size_t len, const char* part, size_t plen,
+                          size_t boundary, bool fold) {
   if (plen == 0 || plen > len) return std::string::npos;
-  for (size_t i = align_to_character(t, len, from); i + plen <= len; i += char_size(t, i, len)) {
+  for (size_t i = boundary; i + plen <= len; i += char_size(t, i, len)) {
     if (matches_at(t + i, part, plen, fold)) return i;
   }
   return std::string::npos;
@@ -298,7 +307,9 @@ int32_t find_text(const char* text, const char* part, std::optional<int64_t> sta
   if (!len || !plen || plen > len) return -1;
   const int64_t s = start && *start > 0 ? *start : 1;
   if (s > static_cast<int64_t>(len - plen + 1)) return -1;
-  const size_t at = find_from(text, len, part, plen, static_cast<size_t>(s - 1), case_insensitive);
+  const size_t at = find_from_boundary(text, len, part, plen,
+                                      align_to_character(text, len, static_cast<size_t>(s - 1)),
+                                      case_insensitive);
   return at == std::string::npos ? -1 : static_cast<int32_t>(at + 1);
 }
 
@@ -333,13 +344,16 @@ Text replace_text(const char* text, const char* find, std::optional<const char*>
 
   std::string out;
   size_t copied = 0;  // text before this offset is already in `out`
-  size_t i = static_cast<size_t>(s - 1);
+  // Each step starts at a character boundary: the search goes on behind a match from the
+  // match's own boundary, so the whole replacement walks the text once.
+  size_t i = align_to_character(text, len, static_cast<size_t>(s - 1));
   while (left > 0) {
-    const size_t at = find_from(text, len, find, flen, i, !case_sensitive);
+    const size_t at = find_from_boundary(text, len, find, flen, i, !case_sensitive);
     if (at == std::string::npos) break;
     out.append(text + copied, at - copied);
     out.append(r ? r : "", rlen);
-    copied = i = at + flen;
+    copied = at + flen;
+    i = next_boundary(text, len, at, copied);
     --left;
   }
   if (left == count.value_or(INT64_MAX)) return Text(text, len);  // nothing matched

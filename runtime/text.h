@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "runtime/values.h"
 
@@ -59,6 +60,17 @@ inline ArgValue datetime_arg(double v) {
   a.value.f64 = v;
   return a;
 }
+
+// ---- UTF-16 ----------------------------------------------------------------------------
+
+// Texts and the UTF-16 strings of the system's wide calls (GDI+, automation), both ways through
+// the ANSI code page, so that a name read back compares equal to the text it was made from.
+// A null or empty text gives L"".
+std::wstring text_to_wide(const char* text);
+// At most `length` characters, ending at an embedded NUL as every text does; null for a null
+// or empty string.
+Text wide_to_text(const wchar_t* text, size_t length);
+Text wide_to_text(const wchar_t* text);
 
 // ---- conversions ------------------------------------------------------------------------
 

@@ -551,6 +551,7 @@ void ListBoxControl::ClearRoutines() {
   check_changed_ = {};
   checked_image_.reset();
   unchecked_image_.reset();
+  checked_shares_unchecked_ = false;
   ResetCheckListSettings();
 }
 
@@ -657,8 +658,17 @@ intptr_t ListBoxControl::HighlightColor(OptionalArg color) {
 }
 
 bool ListBoxControl::SetCheckImages(HBITMAP unchecked, HBITMAP checked) {
+  // Each bitmap has one owner however the two states share them: one bitmap for both states
+  // is owned once, and a bitmap of the old pair that the new pair keeps (in either state) is
+  // not deleted. The old bitmaps go only after the new ones are held.
+  OwnedBitmap old_unchecked(unchecked_image_.release());
+  OwnedBitmap old_checked(checked_image_.release());
+  for (OwnedBitmap* old : {&old_unchecked, &old_checked}) {
+    if (old->get() == unchecked || old->get() == checked) old->release();
+  }
   unchecked_image_.reset(unchecked);
-  checked_image_.reset(checked);
+  checked_image_.reset(checked != unchecked ? checked : nullptr);
+  checked_shares_unchecked_ = checked && checked == unchecked;
   BITMAP info{};
   if (unchecked && GetObjectA(unchecked, sizeof(info), &info)) {
     check_width_ = info.bmWidth;
@@ -713,14 +723,16 @@ void ListBoxControl::DrawCheckBox(HDC dc, int index, const RECT& item_rect) {
   box.right = box.left + check_width_;
   box.bottom = box.top + check_height_;
   const bool checked = IsChecked(index);
-  if (!checked_image_ || !unchecked_image_) {
+  const HBITMAP checked_image = checked_shares_unchecked_ ? unchecked_image_.get()
+                                                          : checked_image_.get();
+  if (!checked_image || !unchecked_image_) {
     UINT state = radio_mode_ ? DFCS_BUTTONRADIO : DFCS_BUTTONCHECK;
     if (checked) state |= DFCS_CHECKED;
     DrawFrameControl(dc, &box, DFC_BUTTON, state);
     return;
   }
   OwnedMemoryDc memory(CreateCompatibleDC(dc));
-  SelectedObject selected(memory.get(), checked ? checked_image_.get() : unchecked_image_.get());
+  SelectedObject selected(memory.get(), checked ? checked_image : unchecked_image_.get());
   BitBlt(dc, box.left, box.top, check_width_, check_height_, memory.get(), 0, 0, SRCCOPY);
 }
 

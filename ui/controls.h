@@ -281,8 +281,9 @@ class ListBoxControl : public Control {
   bool show_check_boxes_ = true;
   bool toggle_on_any_click_ = false;
   int last_checked_ = -1;
-  OwnedBitmap checked_image_;
+  OwnedBitmap checked_image_;  // empty when the checked state shows the unchecked bitmap
   OwnedBitmap unchecked_image_;
+  bool checked_shares_unchecked_ = false;
   int check_width_ = 13;
   int check_height_ = 13;
 };

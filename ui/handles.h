@@ -1,6 +1,6 @@
-// Owners for the native objects the window framework holds: one move-only template, one
-// traits struct per kind of handle. Each owner keeps what its release needs (the window for
-// ReleaseDC), so no widget field can forget it.
+// Owners for the native objects the window framework holds: the runtime's move-only owner, one
+// name per kind of handle. Each owner keeps what its release needs (the window for ReleaseDC),
+// so no widget field can forget it.
 //
 // Fonts are the one shared case: the application sets one font on several controls and each
 // control "owns" the font it holds. SharedFont counts holders per handle in one process-wide
@@ -11,68 +11,22 @@
 
 #include <utility>
 
+#include "runtime/unique_handle.h"
+
 namespace tambrel::ui {
 
-template <class Traits>
-class Owned {
- public:
-  using Handle = typename Traits::Handle;
+inline void destroy_window_if_alive(HWND h) {
+  if (IsWindow(h)) DestroyWindow(h);
+}
 
-  Owned() = default;
-  explicit Owned(Handle h) : h_(h) {}
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  Owned(Owned&& o) noexcept : h_(o.release()) {}
-  Owned& operator=(Owned&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-  ~Owned() { reset(); }
-
-  Handle get() const { return h_; }
-  explicit operator bool() const { return h_ != Handle{}; }
-  Handle release() { return std::exchange(h_, Handle{}); }
-  void reset(Handle h = Handle{}) {
-    Handle old = std::exchange(h_, h);
-    if (old != Handle{} && old != h) Traits::close(old);
-  }
-
- private:
-  Handle h_{};
-};
-
-template <class T>
-struct GdiObjectTraits {
-  using Handle = T;
-  static void close(T h) { DeleteObject(h); }
-};
-struct CursorTraits {
-  using Handle = HCURSOR;
-  static void close(HCURSOR h) { DestroyCursor(h); }
-};
-struct IconTraits {
-  using Handle = HICON;
-  static void close(HICON h) { DestroyIcon(h); }
-};
-struct MemoryDcTraits {
-  using Handle = HDC;
-  static void close(HDC h) { DeleteDC(h); }
-};
-struct WindowTraits {
-  using Handle = HWND;
-  static void close(HWND h) {
-    if (IsWindow(h)) DestroyWindow(h);
-  }
-};
-
-using OwnedBrush = Owned<GdiObjectTraits<HBRUSH>>;
-using OwnedPen = Owned<GdiObjectTraits<HPEN>>;
-using OwnedBitmap = Owned<GdiObjectTraits<HBITMAP>>;
-using OwnedRegion = Owned<GdiObjectTraits<HRGN>>;
-using OwnedCursor = Owned<CursorTraits>;
-using OwnedIcon = Owned<IconTraits>;
-using OwnedMemoryDc = Owned<MemoryDcTraits>;
-using OwnedWindow = Owned<WindowTraits>;
+using OwnedBrush = UniqueHandle<HBRUSH, &DeleteObject>;
+using OwnedPen = UniqueHandle<HPEN, &DeleteObject>;
+using OwnedBitmap = UniqueHandle<HBITMAP, &DeleteObject>;
+using OwnedRegion = UniqueHandle<HRGN, &DeleteObject>;
+using OwnedCursor = UniqueHandle<HCURSOR, &DestroyCursor>;
+using OwnedIcon = UniqueHandle<HICON, &DestroyIcon>;
+using OwnedMemoryDc = UniqueHandle<HDC, &DeleteDC>;
+using OwnedWindow = UniqueHandle<HWND, &destroy_window_if_alive>;
 
 // A device context from GetDC, released with the window it came from.
 class WindowDc {

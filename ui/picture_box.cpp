@@ -452,7 +452,12 @@ bool PictureBox::BackgroundPictureFromBytes(const Bytes& picture, int mode) {
   if (picture.empty()) return false;
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, picture.size());
   if (!memory) return false;
-  std::memcpy(GlobalLock(memory), picture.data(), picture.size());
+  void* locked = GlobalLock(memory);
+  if (!locked) {
+    GlobalFree(memory);
+    return false;
+  }
+  std::memcpy(locked, picture.data(), picture.size());
   GlobalUnlock(memory);
   IStream* stream = nullptr;
   if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {

@@ -152,8 +152,9 @@ intptr_t TopLevelWindow::WindowState(OptionalArg state) {
       GetWindowRect(hwnd_, &r);
       const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
       const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
-      return SetWindowPos(hwnd_, nullptr, x, y, 0, 0,
-                          SWP_NOSIZE | SWP_NOOWNERZORDER | SWP_SHOWWINDOW | SWP_NOZORDER);
+      // Centring also brings the window to the top: it is what the user is asked to look at.
+      return SetWindowPos(hwnd_, HWND_TOP, x, y, 0, 0,
+                          SWP_NOSIZE | SWP_NOOWNERZORDER | SWP_SHOWWINDOW);
     }
     default: return ShowWindow(hwnd_, SW_HIDE);
   }

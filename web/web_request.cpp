@@ -18,6 +18,8 @@
 
 #include "runtime/automation/automation.h"
 #include "runtime/binding.h"
+#include "runtime/memory_file.h"
+#include "runtime/text.h"
 
 TAMBREL_BOUND(web_ole32, "ole32", CoInitialize)
 TAMBREL_BOUND(web_ole32, "ole32", CoUninitialize)
@@ -52,37 +54,6 @@ class ComApartment {
 
 bool empty_text(const char* t) { return !t || !*t; }
 
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// ASCII letters raised; GBK double-byte characters passed over whole.
-std::string upper_ascii(const char* text) {
-  std::string out;
-  for (const char* p = text ? text : ""; *p; ++p) {
-    if (static_cast<unsigned char>(*p) & 0x80) {
-      out += *p;
-      if (p[1]) out += *++p;
-    } else {
-      out += ascii_upper(*p);
-    }
-  }
-  return out;
-}
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (ascii_upper(text[i]) != ascii_upper(prefix[i])) return false;
-  }
-  return true;
-}
-
-bool contains_ignoring_case(std::string_view text, std::string_view part) {
-  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (starts_with_ignoring_case(text.substr(i), part)) return true;
-  }
-  return false;
-}
-
 // Milliseconds for all four WinHTTP time-outs, and the whole-request bound in seconds that the
 // wait uses (rounded up; negative means no bound, as WinHTTP reads -1).
 int32_t timeout_ms(const std::optional<int32_t>& seconds) {
@@ -97,28 +68,25 @@ int32_t wait_seconds(int32_t ms) { return ms < 0 ? -1 : static_cast<int32_t>((ms
 }  // namespace
 
 Text collect_set_cookies(const char* headers) {
-  std::string_view all = headers ? headers : "";
-  if (!contains_ignoring_case(all, SET_COOKIE)) return {};
+  if (find_text(headers, SET_COOKIE, std::nullopt, true) < 0) return {};
+  // The runtime's memory file splits the lines: a line ends at CR, LF or CR LF, and a last
+  // line without line end counts.
+  FileHandle file = open_memory_file();
+  write_text_to_file(file, headers);
+  rewind_file(file);
   std::string collected;
-  size_t pos = 0;
-  while (pos < all.size()) {
-    // A line ends at CR or LF; a CR LF pair (or LF LF) is stepped over as one line end.
-    size_t end = all.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = all.size();
-    std::string_view line = all.substr(pos, end - pos);
-    pos = end;
-    if (pos < all.size()) {
-      ++pos;
-      if (pos < all.size() && all[pos] == '\n') ++pos;
-    }
+  while (!at_end_of_file(file)) {
+    const Text line = read_line(file);
     // Only a header named Set-Cookie counts; the same words inside another header's value are
     // not a cookie.
-    if (!starts_with_ignoring_case(line, SET_COOKIE)) continue;
-    std::string_view value = line.substr(SET_COOKIE_LENGTH);
+    if (find_text(line.c_str(), SET_COOKIE, 1, true) != 1) continue;
+    const Text value = replace_part(line.c_str(), 1, SET_COOKIE_LENGTH, std::nullopt);
     // A cookie without attributes has no ";": its whole value is the entry.
-    value = value.substr(0, value.find(';'));
-    collected.append(value).append(";");
+    const int32_t semicolon = find_text(value.c_str(), ";");
+    const Text entry = semicolon > 0 ? left_text(value.c_str(), semicolon - 1) : value;
+    collected.append(entry.view()).append(";");
   }
+  close_file(file);
   return Text(std::string_view(collected));
 }
 
@@ -151,7 +119,7 @@ Bytes detail::web_request(const WebRequestParams& p, const char* prog_id) {
 
   Text own_method;
   Text* method = p.method ? p.method : &own_method;
-  std::string verb = upper_ascii(method->c_str());
+  std::string verb(upper_text(method->c_str()).view());
   if (verb != "GET" && verb != "POST") {
     *method = Text("GET");
     verb = "GET";

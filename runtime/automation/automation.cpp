@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/text.h"
+
 namespace tambrel {
 namespace {
 
@@ -22,16 +24,6 @@ constexpr DWORD CLSCTX_ALL_SERVERS = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLE
                                      CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;  // 0x17
 constexpr DWORD CLSCTX_NO_REMOTE = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
                                    CLSCTX_LOCAL_SERVER;  // 7
-
-std::wstring to_wide(const char* text) {
-  if (!text || !*text) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (n <= 1) return {};
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, -1, w.data(), n);
-  w.resize(static_cast<size_t>(n - 1));
-  return w;
-}
 
 // Type-information descriptions are released through the ITypeInfo that handed them out.
 template <class Desc, void (STDMETHODCALLTYPE ITypeInfo::*Release)(Desc*)>
@@ -270,7 +262,7 @@ bool invoke(ObjectHolder& holder, const char* name, Call call, Args args, VARIAN
   holder.last_result = holder.object.query(&dispatch);
   if (FAILED(holder.last_result)) return false;
 
-  std::wstring wide = to_wide(name);
+  std::wstring wide = text_to_wide(name);
   LPOLESTR names[1] = {wide.data()};
   DISPID id = DISPID_UNKNOWN;
   holder.last_result = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -379,33 +371,23 @@ bool array_element(const VARIANT& array, std::optional<int32_t> index, Variant* 
 }  // namespace
 
 Bstr text_to_bstr(const char* text) {
-  std::wstring w = to_wide(text);
+  std::wstring w = text_to_wide(text);
   if (w.empty()) return {};
   return Bstr(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
 }
 
-Text bstr_to_text(const wchar_t* s, size_t length) {
-  if (!s || length == 0 || length > INT32_MAX / 4) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, s, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, s, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-  // A string with an embedded NUL ends there, as every text does.
-  out.resize(std::strlen(out.c_str()));
-  if (out.empty()) return {};
-  return Text(std::string_view(out));
-}
+Text bstr_to_text(const wchar_t* s, size_t length) { return wide_to_text(s, length); }
 
 bool create_object(ObjectHolder& holder, const char* name, const char* type_library) {
   holder.object.reset();
-  std::wstring wide = to_wide(name);
+  std::wstring wide = text_to_wide(name);
   if (wide.empty()) {
     holder.last_result = 0;
     return false;
   }
 
   ComPtr<IUnknown> object;
-  std::wstring library_file = to_wide(type_library);
+  std::wstring library_file = text_to_wide(type_library);
   if (!library_file.empty()) {
     ComPtr<ITypeLib> library;
     if (SUCCEEDED(LoadTypeLib(library_file.c_str(), library.put()))) {

@@ -1,6 +1,6 @@
-// Owners for the automation resources: one move-only template for handle-like values that a
-// single free function releases (BSTR, SAFEARRAY, a SAFEARRAY data lock), one COM smart pointer,
-// and a VARIANT that clears itself.
+// Owners for the automation resources: the runtime's move-only owner for values that a single
+// free function releases (BSTR, SAFEARRAY, a SAFEARRAY data lock), one COM smart pointer, and a
+// VARIANT that clears itself.
 //
 // The automation calls pass many of these by address to the object being called, which may free
 // and replace what it finds there ([in, out] BSTR*, IDispatch**). So every owner exposes the
@@ -14,44 +14,18 @@
 
 #include <utility>
 
+#include "runtime/unique_handle.h"
+
 namespace tambrel {
-
-template <class T, auto Close, T Invalid = T{}>
-class Owner {
- public:
-  Owner() = default;
-  explicit Owner(T value) : value_(value) {}
-  Owner(const Owner&) = delete;
-  Owner& operator=(const Owner&) = delete;
-  Owner(Owner&& o) noexcept : value_(std::exchange(o.value_, Invalid)) {}
-  Owner& operator=(Owner&& o) noexcept {
-    if (this != &o) reset(std::exchange(o.value_, Invalid));
-    return *this;
-  }
-  ~Owner() { reset(); }
-
-  T get() const { return value_; }
-  explicit operator bool() const { return value_ != Invalid; }
-  T release() { return std::exchange(value_, Invalid); }
-  void reset(T value = Invalid) {
-    T old = std::exchange(value_, value);
-    if (old != Invalid) Close(old);
-  }
-  T* put() { reset(); return &value_; }
-  T* slot() { return &value_; }
-
- private:
-  T value_ = Invalid;
-};
 
 inline void free_bstr(BSTR s) { SysFreeString(s); }
 inline void destroy_safearray(SAFEARRAY* a) { SafeArrayDestroy(a); }
 inline void unaccess_safearray(SAFEARRAY* a) { SafeArrayUnaccessData(a); }
 
-using Bstr = Owner<BSTR, free_bstr>;
-using SafeArray = Owner<SAFEARRAY*, destroy_safearray>;
+using Bstr = UniqueHandle<BSTR, free_bstr>;
+using SafeArray = UniqueHandle<SAFEARRAY*, destroy_safearray>;
 // Holds SafeArrayAccessData's lock for as long as the data pointer is used.
-using SafeArrayLock = Owner<SAFEARRAY*, unaccess_safearray>;
+using SafeArrayLock = UniqueHandle<SAFEARRAY*, unaccess_safearray>;
 
 // COM smart pointer: one reference, released on destruction. `attach` adopts a reference the
 // caller already holds; the constructor from a raw pointer adds one.

@@ -303,4 +303,20 @@ TEST(MemoryStreamTest, CopiesAtMostTheBlockAndReadsBackWhatItHolds) {
   closed.Close();  // closing twice is harmless
 }
 
+TEST(MemoryStreamTest, ABlockWithANegativeLengthCountsAsEmpty) {
+  // A damaged header: the length field says -5 although 6 bytes follow.
+  struct {
+    BytesBlock header;
+    char data[8];
+  } damaged{{1, -5}, "abcdef"};
+  for (const std::optional<int64_t> count : {std::optional<int64_t>{}, std::optional<int64_t>{3},
+                                             std::optional<int64_t>{-1}}) {
+    SCOPED_TRACE(count.value_or(-999));
+    MemoryStream stream;
+    ASSERT_NE(stream.OpenFromBytes(&damaged.header, count), nullptr);
+    EXPECT_EQ(stream.GetSize(), 0u);
+    EXPECT_TRUE(stream.ReadAllBytes().empty());
+  }
+}
+
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "tests/runtime/temp_folder.h"
@@ -185,6 +187,64 @@ TEST(WriteWholeFile, TargetThatIsAFolderIsLeftAlone) {
   EXPECT_FALSE(write_whole_file(dir.file("sub").c_str(), a.block()));
   EXPECT_TRUE(GetFileAttributesA(dir.file("sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(dir.listing(), "sub");
+}
+
+// The deepest folder the ANSI calls create (MAX_PATH - 12 characters): a target in it still
+// fits in MAX_PATH, a temporary name made longer than the target does not.
+std::string deepest_folder(const std::string& base) {
+  std::string folder = base;
+  const size_t limit = MAX_PATH - 12;
+  while (folder.size() < limit) {
+    const size_t room = limit - folder.size() - 1;
+    folder += "\\" + std::string(std::min<size_t>(room, 60), 'd');
+    if (!CreateDirectoryA(folder.c_str(), nullptr)) return {};
+  }
+  return folder;
+}
+
+TEST(WriteWholeFile, TargetInAFolderTooDeepForATemporaryNameIsWrittenInPlace) {
+  TempFolder dir;
+  const std::string folder = deepest_folder(dir.path());
+  ASSERT_FALSE(folder.empty());
+  const std::string path = folder + "\\stamp.png";
+  ASSERT_LT(path.size(), static_cast<size_t>(MAX_PATH));
+  Bytes first = bytes_of("a longer first content");
+  Bytes second = bytes_of("second");
+  EXPECT_TRUE(write_whole_file(path.c_str(), first.block()));
+  EXPECT_TRUE(write_whole_file(path.c_str(), second.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "second");
+}
+
+TEST(WriteWholeFile, ReplacedFileKeepsItsAttributes) {
+  TempFolder dir;
+  const std::string path = dir.file("kept.png");
+  put_file(path, "old");
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  Bytes fresh = bytes_of("new");
+  EXPECT_TRUE(write_whole_file(path.c_str(), fresh.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "new");
+  EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(dir.listing(), "kept.png");
+}
+
+TEST(WriteWholeFile, LeftoversOfEndedWritersOfTheSameTargetAreRemoved) {
+  TempFolder dir;
+  const std::string path = dir.file("cache.png");
+  char own[64];
+  std::snprintf(own, sizeof own, "cache.png.~tmb%lx-99", GetCurrentProcessId());
+  // An id no process has: its writer is gone.
+  put_file(dir.file("cache.png.~tmbfffffff0-3"), "half a picture");
+  put_file(dir.file(own), "being written by this process");
+  put_file(dir.file("cache.png.~tmbnotes"), "not a temporary file of this program");
+  put_file(dir.file("other.png.~tmbfffffff0-4"), "another target's");
+  Bytes fresh = bytes_of("picture");
+  EXPECT_TRUE(write_whole_file(path.c_str(), fresh.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "picture");
+  EXPECT_FALSE(file_exists(dir.file("cache.png.~tmbfffffff0-3").c_str()));
+  EXPECT_TRUE(file_exists(dir.file(own).c_str())) << "a running writer's file stays";
+  EXPECT_TRUE(file_exists(dir.file("cache.png.~tmbnotes").c_str()));
+  EXPECT_TRUE(file_exists(dir.file("other.png.~tmbfffffff0-4").c_str()))
+      << "only the written target's leftovers are looked at";
 }
 
 TEST(CreateFolder, OneLevelOnly) {

@@ -166,12 +166,26 @@ TEST(ReplaceText, Cases) {
       {"\x81\x40@", "@", "#", {}, {}, true, "\x81\x40#"},
       {"\x81\x61\x61", "A", "b", {}, {}, false, "\x81\x61\x62"},
       {"印章印章", "印", "图", {}, 1, true, "图章印章"},
+      // A match that ends on a lead byte: the search goes on at the next character, not at
+      // the trail byte behind the match (where "@\x81" would match again).
+      {"@\x81@\x81@", "@\x81", "#", {}, {}, true, "#@\x81@"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "'" << c.text << "' / '" << c.find << "'");
     expect_text(replace_text(c.text, c.find, c.replacement, c.start, c.count, c.case_sensitive),
                 c.expected);
   }
+}
+
+TEST(WideText, RoundTripsThroughTheAnsiCodePage) {
+  EXPECT_EQ(text_to_wide("印章 ab"), L"\u5370\u7AE0 ab");
+  EXPECT_EQ(text_to_wide(""), L"");
+  EXPECT_EQ(text_to_wide(nullptr), L"");
+  expect_text(wide_to_text(L"\u5370\u7AE0 ab"), "印章 ab");
+  expect_text(wide_to_text(L"ab\0cd", 5), "ab");  // a text ends at an embedded NUL
+  expect_text(wide_to_text(L"abcd", 2), "ab");
+  expect_text(wide_to_text(L""), kNull);
+  expect_text(wide_to_text(nullptr), kNull);
 }
 
 TEST(CharCodeAndText, Cases) {

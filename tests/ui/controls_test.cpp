@@ -14,6 +14,8 @@ using namespace tambrel::ui::test;
 
 namespace {
 
+constexpr DWORD kComboKindBits = CBS_SIMPLE | CBS_DROPDOWN | CBS_DROPDOWNLIST;  // 0x3
+
 class ControlsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -70,6 +72,8 @@ TEST_F(ControlsTest, CreationDefaults) {
   EXPECT_EQ(label.BackgroundColor(), static_cast<intptr_t>(GetSysColor(COLOR_BTNFACE)));
   EXPECT_EQ(edit.BackgroundColor(), 0xFFFFFF);
   EXPECT_EQ(combo.BackgroundColor(), 0xFFFFFF);
+  EXPECT_EQ(combo.Style() & kComboKindBits, static_cast<DWORD>(CBS_DROPDOWN))
+      << "the default combo box is an editable drop-down, not a list or a simple box";
   EXPECT_EQ(list.BackgroundColor(), 0xFFFFFF);
   EXPECT_EQ(list.HighlightColor(), static_cast<intptr_t>(GetSysColor(COLOR_HIGHLIGHT)));
 }
@@ -102,7 +106,9 @@ TEST_F(ControlsTest, ColourRequestsAreAnsweredWithTheControlsBrush) {
 TEST_F(ControlsTest, ComboItemsAddSelectAndCarryData) {
   ComboBoxControl combo;
   ASSERT_TRUE(combo.Create(host.hwnd(), CBS_DROPDOWNLIST | CBS_HASSTRINGS, 10, 10, 80, 200));
-  EXPECT_FALSE(combo.Style() & CBS_SIMPLE & ~CBS_DROPDOWNLIST);
+  // The kind of a combo box is a two-bit field (simple 1, drop-down 2, drop-down list 3): it
+  // is compared whole, since a drop-down list also has the drop-down bit.
+  EXPECT_EQ(combo.Style() & kComboKindBits, static_cast<DWORD>(CBS_DROPDOWNLIST));
   for (int n = 1; n <= 5; ++n) {
     const std::string text = std::to_string(n);
     EXPECT_EQ(combo.AddItem(text.c_str(), n * 10), n - 1);
@@ -231,6 +237,46 @@ TEST_F(CheckListTest, CheckBoxesAreDrawnIntoTheItems) {
   const COLORREF inside_box = client_pixel(list.Handle(), r.left + 2 + 6, (r.top + r.bottom) / 2);
   const COLORREF beside = client_pixel(list.Handle(), r.left + 2 + 13 + 2, r.top + 1);
   EXPECT_NE(inside_box, beside) << "no check mark drawn";
+}
+
+// A solid square bitmap of one colour, compatible with the screen.
+HBITMAP square_bitmap(COLORREF color, int size = 13) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(color);
+  const RECT all{0, 0, size, size};
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}
+
+bool alive(HBITMAP h) { return GetObjectType(h) == OBJ_BITMAP; }
+
+TEST_F(CheckListTest, CheckImagesAreOwnedOnceHoweverTheStatesShareThem) {
+  HBITMAP red = square_bitmap(RGB(255, 0, 0));
+  HBITMAP blue = square_bitmap(RGB(0, 0, 255));
+  EXPECT_TRUE(list.SetCheckImages(red, red)) << "one bitmap for both states";
+  list.SetChecked(1, true);
+  UpdateWindow(list.Handle());
+  const RECT r = list.ItemRect(1);
+  EXPECT_EQ(client_pixel(list.Handle(), r.left + 2 + 6, (r.top + r.bottom) / 2), RGB(255, 0, 0))
+      << "the checked state shows the shared bitmap";
+
+  EXPECT_TRUE(list.SetCheckImages(red, blue));
+  EXPECT_TRUE(alive(red)) << "still shown in the unchecked state";
+  EXPECT_TRUE(list.SetCheckImages(blue, red));
+  EXPECT_TRUE(alive(red) && alive(blue)) << "swapping the states deletes neither";
+  EXPECT_TRUE(list.SetCheckImages(red, red));
+  EXPECT_FALSE(alive(blue)) << "a bitmap no state shows any more is deleted";
+  EXPECT_TRUE(alive(red));
+
+  list.ClearRoutines();  // the teardown of the check-list fields
+  EXPECT_FALSE(alive(red));
 }
 
 // ---- link label ---------------------------------------------------------------------------

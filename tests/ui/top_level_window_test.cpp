@@ -255,4 +255,34 @@ TEST_F(TopLevelTest, ModalWindowDisablesItsOwnerUntilItIsGone) {
   EXPECT_TRUE(IsWindowEnabled(a.Handle()));
 }
 
+// Is `upper` in front of `lower` in the z-order of top-level windows?
+bool in_front_of(HWND upper, HWND lower) {
+  for (HWND w = GetWindow(upper, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (w == lower) return true;
+  }
+  return false;
+}
+
+TEST_F(TopLevelTest, CentringMovesTheWindowToTheMiddleAndToTheTop) {
+  TopLevelOptions corner;
+  corner.x = 0;
+  corner.y = 0;
+  ASSERT_TRUE(a.CreateAndShow(corner));
+  ASSERT_TRUE(b.CreateAndShow());
+  // The active window behind another one: activation alone would not raise it.
+  SetActiveWindow(a.Handle());
+  SetWindowPos(b.Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  pump();
+  ASSERT_EQ(GetActiveWindow(), a.Handle());
+  ASSERT_TRUE(in_front_of(b.Handle(), a.Handle()));
+
+  EXPECT_TRUE(a.WindowState(3));
+  RECT r;
+  GetWindowRect(a.Handle(), &r);
+  EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - 380) / 2);
+  EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - 250) / 2);
+  EXPECT_EQ(r.right - r.left, 380) << "centring keeps the size";
+  EXPECT_TRUE(in_front_of(a.Handle(), b.Handle())) << "a centred window comes to the top";
+}
+
 }  // namespace

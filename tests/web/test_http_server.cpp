@@ -9,13 +9,13 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "runtime/automation/com_owner.h"
+#include "runtime/unique_handle.h"
 
 namespace tambrel::test {
 namespace {
 
 inline void close_socket(SOCKET s) { closesocket(s); }
-using Socket = Owner<SOCKET, close_socket, INVALID_SOCKET>;
+using Socket = UniqueHandle<SOCKET, close_socket, static_cast<intptr_t>(INVALID_SOCKET)>;
 
 constexpr timeval POLL_INTERVAL{0, 20000};  // 20 ms
 
