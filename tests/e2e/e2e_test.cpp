@@ -912,3 +912,85 @@ TEST_F(EndToEnd, RowsShowTheirTitlesWithoutTheRowFont) {
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 0u);
 }
+
+// ---- the shell --------------------------------------------------------------------------------------
+
+namespace {
+
+// Points the prefix's "open" command of http addresses at a recorder (cmd appending the address
+// to a file) instead of the browser, for as long as it lives; puts the old command back after.
+class HttpOpenRecorded {
+ public:
+  explicit HttpOpenRecorded(const std::string& record_file) {
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    had_value_ = RegQueryValueExW(key_, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    saved_ = value;
+    saved_type_ = type;
+    const std::wstring command = L"C:\\windows\\system32\\cmd.exe /c echo %1>>" + gbk_to_wide(record_file);
+    set(command, REG_SZ);
+  }
+  ~HttpOpenRecorded() {
+    if (!key_) return;
+    if (had_value_) {
+      set(saved_, saved_type_);
+    } else {
+      RegDeleteValueW(key_, nullptr);
+    }
+    RegCloseKey(key_);
+  }
+  bool ready() const { return key_ != nullptr; }
+
+ private:
+  void set(const std::wstring& v, DWORD type) {
+    RegSetValueExW(key_, nullptr, 0, type, reinterpret_cast<const BYTE*>(v.c_str()),
+                   static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key_ = nullptr;
+  bool had_value_ = false;
+  std::wstring saved_;
+  DWORD saved_type_ = REG_SZ;
+};
+
+}  // namespace
+
+// "Yes" in the update box opens the download page, and the link opens the home page, through
+// the shell (observed through the prefix's command for http addresses, no browser opens).
+TEST_F(EndToEnd, TheShellOpensTheDownloadAndHomePages) {
+  const std::string record = fresh_folder("shell") + "\\opened.txt";
+  HttpOpenRecorded recorder(record);
+  ASSERT_TRUE(recorder.ready());
+  ServiceOptions newer;
+  newer.latest_version = "1.1";
+  ASSERT_TRUE(service().start(newer));
+  Tool tool(tool_path(), fresh_folder("shell-tool"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  HWND box = tool.wait_for_dialog(seconds(20));
+  ASSERT_NE(box, nullptr) << "no update box";
+  press_dialog_button(box, IDYES);
+  EXPECT_TRUE(wait_until([&] { return read_file(record).find("http://127.0.0.1:8077/download") != std::string::npos; },
+                         seconds(15)))
+      << "the shell was not asked to open the download page; recorded: " << read_file(record);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+
+  // The link's text starts at its left edge: a click there is a click on the link.
+  HWND link = tool.control(kLinkId);
+  click_at(link, POINT{8, 6});
+  EXPECT_TRUE(wait_until(
+      [&] {
+        const std::string r = read_file(record);
+        return std::count(r.begin(), r.end(), '\n') >= 2 && r.find("http://127.0.0.1:8077/\r") != std::string::npos;
+      },
+      seconds(15)))
+      << "the shell was not asked to open the home page; recorded: " << read_file(record);
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
