@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "app/catalog.h"
 #include "runtime/values.h"
@@ -71,6 +72,21 @@ void onPageSelected();
 void drawPreview();
 // Program folder + "\tmp\" + file name: where a template's picture is cached.
 Text cachePath(const char* thumbnailFile);
+
+// The template of the selected gallery row, taken by value: a handler that waits for the
+// service keeps this, never a reference into the rows, which a page change replaces.
+struct ChosenTemplate {
+  int row;
+  Text id;
+  Text thumbnailFile;
+  int page;
+};
+// Null when no template row is selected (none, or a navigation row).
+std::optional<ChosenTemplate> selectedTemplate();
+// The row of the shown page that holds the template, or -1.
+int rowShowing(const char* templateId);
+// True when GDI+ decodes the bytes into a picture of at least one pixel.
+bool isPicture(const Bytes& bytes);
 
 // Generation and saving.
 void generateStamp();

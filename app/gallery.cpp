@@ -3,12 +3,17 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "app/app.h"
 #include "app/config.h"
+#include "app/wait.h"
 #include "picture/argb.h"
 #include "picture/bitmap_picture.h"
 #include "picture/drawing_surface.h"
 #include "picture/font.h"
+#include "picture/font_collection.h"
+#include "picture/font_family.h"
 #include "picture/graphics_path.h"
 #include "picture/linear_gradient_brush.h"
 #include "picture/native_object.h"
@@ -65,7 +70,32 @@ RowColours colours_for(RowState state) {
 
 int selected_row() { return static_cast<int>(galleryList->CurrentIndex()); }
 
+int shownPage = 0;  // the page the rows belong to; 0 before the first one
+
 }  // namespace
+
+bool isPicture(const Bytes& bytes) {
+  if (bytes.empty()) return false;
+  Picture picture;
+  return picture.LoadFromBytes(bytes) && picture.GetWidth() > 0 && picture.GetHeight() > 0;
+}
+
+std::optional<ChosenTemplate> selectedTemplate() {
+  const int row = selected_row();
+  if (row < 1 || row > kRowCount - 2 || row >= static_cast<int>(galleryItems.size())) return std::nullopt;
+  const GalleryItem& item = galleryItems[row + 1];
+  if (item.id.empty()) return std::nullopt;
+  return ChosenTemplate{row, Text(item.id.c_str()), Text(item.thumbnailFile.c_str()), shownPage};
+}
+
+int rowShowing(const char* templateId) {
+  for (int row = 1; row < static_cast<int>(galleryItems.size()); ++row) {
+    if (!galleryItems[row + 1].id.empty() && text_compare(galleryItems[row + 1].id.c_str(), templateId) == 0) {
+      return row;
+    }
+  }
+  return -1;
+}
 
 Text cachePath(const char* thumbnailFile) {
   Text folder = program_folder();
@@ -95,6 +125,24 @@ void Gallery::Hook(HWND parent, HWND list) {
 
 LRESULT CALLBACK Gallery::ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   Gallery& g = *gallery;
+  if (showingBusyCursor()) {
+    switch (message) {
+      case WM_SETCURSOR:
+        // Asked by the window under the pointer, the disabled main window included.
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        return TRUE;
+      case WM_KEYDOWN:
+      case WM_KEYUP:
+      case WM_CHAR:
+      case WM_SYSKEYDOWN:
+      case WM_SYSKEYUP:
+      case WM_SYSCHAR:
+      case WM_SYSCOMMAND:
+        // With the focus taken away, keystrokes come to the active window, and its default
+        // handling would open the system menu or close the window in the middle of a request.
+        return 0;
+    }
+  }
   if (message == WM_DRAWITEM) {
     auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lparam);
     if (item->CtlType == ODT_LISTBOX && item->hwndItem == g.list_) {
@@ -124,7 +172,7 @@ LRESULT CALLBACK Gallery::ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
     case WM_LBUTTONDBLCLK:
       return 0;
     case WM_LBUTTONUP:
-      g.OnClick(lparam);
+      if (!waiting()) g.OnClick(lparam);
       break;
     case WM_MOUSEMOVE: {
       const LRESULT row = SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lparam);
@@ -210,14 +258,39 @@ void Gallery::DrawRow(int row, RowState state) {
 
 Gallery::ScaledEntry* Gallery::Entry(const char* thumbnailFile, const Bytes& image) {
   if (image.empty()) return nullptr;
-  ScaledEntry& entry = scaled_[thumbnailFile];
-  if (!(entry.source == image)) {
-    entry.source = image;
-    entry.scaled.reset();
-    entry.decoded = std::make_unique<Picture>();
-    if (!entry.decoded->LoadFromBytes(entry.source)) entry.decoded.reset();
+  auto found = scaled_.find(thumbnailFile);
+  if (found != scaled_.end() && found->second.source == image) return &found->second;
+  auto decoded = std::make_unique<Picture>();
+  if (!decoded->LoadFromBytes(image) || decoded->GetWidth() < 1 || decoded->GetHeight() < 1) {
+    // Nothing is kept for bytes that are no picture (an error page, a truncated body).
+    if (found != scaled_.end()) scaled_.erase(found);
+    return nullptr;
   }
-  return entry.decoded ? &entry : nullptr;
+  ScaledEntry& entry = scaled_[thumbnailFile];
+  entry.source = image;
+  entry.scaled.reset();
+  entry.decoded = std::move(decoded);
+  return &entry;
+}
+
+const FontFamily& Gallery::RowFamily() {
+  if (!row_family_.family()) {
+    // Where the face is not installed, GDI+ has no family of that name, while GDI's font mapper
+    // picks the nearest installed face for the same request (as it does for the controls): the
+    // rows are drawn in that face rather than without any text.
+    FontCollection installed;
+    if (!row_family_.CreateFromName(kRowFont, installed)) {
+      LOGFONTA wanted{};
+      wanted.lfHeight = -13;
+      wanted.lfCharSet = DEFAULT_CHARSET;
+      lstrcpynA(wanted.lfFaceName, kRowFont, LF_FACESIZE);
+      HDC screen = GetDC(nullptr);
+      Font mapped;
+      if (mapped.CreateFromLogfontA(screen, wanted)) mapped.GetFamily(row_family_);
+      ReleaseDC(nullptr, screen);
+    }
+  }
+  return row_family_;
 }
 
 const Picture* Gallery::DecodedPicture(const char* thumbnailFile, const Bytes& image) {
@@ -268,7 +341,7 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   Pen pen;
   pen.Create(ToArgb(0), 1.0f);
   Font font;
-  font.CreateByName(kRowFont, 13, navigation ? 1 : 0);
+  font.Create(RowFamily(), 13, navigation ? 1 : 0);
 
   if (c.background) {
     gradient.SetLinearColors(c.from, c.to);
@@ -298,7 +371,7 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
                      gp::RectF(100, 6.5f, gradient_rect.Width, gradient_rect.Height), default_layout);
   if (state == ROW_SELECTED) {
     font.Dispose();
-    font.CreateByName(kRowFont, 12, 0);
+    font.Create(RowFamily(), 12, 0);
     text_brush.SetColor(ToArgb(0, 200));
     surface.DrawString(item.id.c_str(), font, text_brush,
                        gp::RectF(101, 26, gradient_rect.Width, gradient_rect.Height), default_layout);
@@ -339,15 +412,21 @@ void addRow(const GalleryItem& item) {
 
 namespace {
 
-// The cached picture of a template, downloaded and cached when missing. A failed download is
-// not cached, so the next showing of the page tries again; the cache file is replaced
-// atomically, so a crash never leaves a truncated thumbnail behind.
-Bytes thumbnail_for(const char* thumbnailFile) {
+// The cached picture of a template, downloaded and cached when missing. A failed download (no
+// answer, or an answer that is no picture) is not cached, so the next showing of the page tries
+// again; a cache file that holds no picture is downloaded again the same way. The cache file is
+// replaced atomically, so a crash never leaves a truncated thumbnail behind. The first download
+// of a page starts the wait that keeps the user's hands off the gallery until the page is full.
+Bytes thumbnail_for(const char* thumbnailFile, std::optional<WaitScope>& wait) {
   Text path = cachePath(thumbnailFile);
-  if (file_exists(path.c_str())) return read_whole_file(path.c_str());
+  if (file_exists(path.c_str())) {
+    Bytes cached = read_whole_file(path.c_str());
+    if (gallery->DecodedPicture(thumbnailFile, cached)) return cached;
+  }
   Text url = text_concat({"http://", SERVICE_HOST, "/maker/thumbnails/", thumbnailFile});
+  if (!wait) wait.emplace(WaitKind::Request);
   Bytes image = WebRequest(&url);
-  if (image.empty()) return {};
+  if (!gallery->DecodedPicture(thumbnailFile, image)) return {};
   Text folder = text_concat({program_folder().c_str(), "\\tmp"});
   if (!file_exists(folder.c_str())) {
     Text with_slash = text_concat({folder.c_str(), "\\"});
@@ -363,8 +442,10 @@ void showPage(int page) {
   // Six rows go in one at a time, and the heights only add up to the list's height once the
   // last one is in: drawing in between would show and hide a scroll bar and repaint for
   // nothing. The list is drawn once, when the page is complete.
+  std::optional<WaitScope> wait;  // until the page is complete, once a download starts
   galleryList->SuspendRedraw();
   clearRows();
+  shownPage = page;
   int k = (page - 1) * 4;
   for (int row = 0; row < kRowCount; ++row) {
     ++k;
@@ -378,7 +459,7 @@ void showPage(int page) {
       item.title = t.title;
       item.id = t.id;
       item.thumbnailFile = t.thumbnailFile;
-      item.image = thumbnail_for(t.thumbnailFile.c_str());
+      item.image = thumbnail_for(t.thumbnailFile.c_str(), wait);
     }
     addRow(item);
   }
@@ -396,7 +477,14 @@ void fillPageSelector() {
   pageSelector->SetCurrent(0);
 }
 
-void onPageSelected() { showPage(static_cast<int>(pageSelector->CurrentIndex()) + 1); }
+void onPageSelected() {
+  if (waiting()) {
+    // Not while a request waits: the selector goes back to the page the gallery shows.
+    if (shownPage > 0) pageSelector->SetCurrent(shownPage - 1);
+    return;
+  }
+  showPage(static_cast<int>(pageSelector->CurrentIndex()) + 1);
+}
 
 void drawPreview() {
   const int row = selected_row();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "picture/bitmap_picture.h"
+#include "picture/font_family.h"
 #include "picture/picture.h"
 #include "runtime/values.h"
 
@@ -39,6 +40,8 @@ class Gallery {
   const BitmapPicture* ScaledPicture(const char* thumbnailFile, const Bytes& image);
   // The row picture decoded (for the preview), or null when it is empty or does not decode.
   const Picture* DecodedPicture(const char* thumbnailFile, const Bytes& image);
+  // The family the rows are drawn in: "微软雅黑", or the face the system maps that name to.
+  const FontFamily& RowFamily();
 
  private:
   static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -54,6 +57,7 @@ class Gallery {
   };
   ScaledEntry* Entry(const char* thumbnailFile, const Bytes& image);
   std::map<std::string, ScaledEntry> scaled_;
+  FontFamily row_family_;
 
   HWND parent_ = nullptr;
   HWND list_ = nullptr;

@@ -5,10 +5,12 @@
 #include <commdlg.h>
 
 #include <cstring>
+#include <optional>
 
 #include "app/app.h"
 #include "app/config.h"
 #include "app/generation_request.h"
+#include "app/wait.h"
 #include "runtime/files.h"
 #include "runtime/interaction.h"
 #include "runtime/numbers.h"
@@ -30,35 +32,47 @@ Text body_as_text(const Bytes& body) {
 }  // namespace
 
 void generateStamp() {
-  const int64_t row = galleryList->CurrentIndex();
-  GalleryItem& item = galleryItems[row + 1];
+  if (waiting()) return;
+  // Everything the request needs is taken now, by value: while it waits the gallery may have
+  // moved on (it cannot by the user's hand, but nothing here relies on that).
+  const std::optional<ChosenTemplate> chosen = selectedTemplate();
+  if (!chosen) return;  // no template row selected: nothing to generate from
 
   seed_random();
   const int32_t n = random_int(1, 10);
   Text stamp_text = textBox->GetText();
   Text size_text = sizeBox->GetText();
-  Text request = buildGenerateUrl(SERVICE_HOST, stamp_text.c_str(), item.id.c_str(), size_text.c_str(), n);
-  Text reply = body_as_text(WebRequest(&request));
+  Text request = buildGenerateUrl(SERVICE_HOST, stamp_text.c_str(), chosen->id.c_str(), size_text.c_str(), n);
 
   // A reply without the picture path is a failed generation: nothing is fetched from the bare
-  // host and the row keeps the picture it had.
+  // host. So is a download that is no picture (an error page, a truncated or random body).
   Bytes picture;
-  Text picture_url = pictureUrlFromReply(SERVICE_HOST, reply.c_str());
-  if (picture_url.get()) picture = WebRequest(&picture_url);
-  if (picture.empty()) {
-    show_message(kGenerationFailed);
+  {
+    WaitScope wait(WaitKind::Request);
+    Text reply = body_as_text(WebRequest(&request));
+    Text picture_url = pictureUrlFromReply(SERVICE_HOST, reply.c_str());
+    if (picture_url.get()) picture = WebRequest(&picture_url);
+  }
+  if (!isPicture(picture)) {
+    show_message(kGenerationFailed);  // the row keeps the picture it had
     return;
   }
-  item.image = std::move(picture);
-  Text path = cachePath(item.thumbnailFile.c_str());
-  write_whole_file(path.c_str(), item.image.block());
+  Text path = cachePath(chosen->thumbnailFile.c_str());
+  write_whole_file(path.c_str(), picture.block());
+  // The row and the preview show the stamp only while its template is on the shown page.
+  const int row = rowShowing(chosen->id.c_str());
+  if (row < 0) return;
+  galleryItems[row + 1].image = std::move(picture);
   stampPreview->Invalidate(1);
 }
 
 void saveStamp() {
-  const int64_t row = galleryList->CurrentIndex();
-  const GalleryItem& item = galleryItems[row + 1];
-  if (item.image.empty()) {
+  if (waiting()) return;
+  const std::optional<ChosenTemplate> chosen = selectedTemplate();
+  if (!chosen) return;  // no template row selected: nothing to save
+  // A copy: the dialog runs the message loop, and the rows must not be relied on across it.
+  const Bytes image = galleryItems[chosen->row + 1].image;
+  if (image.empty()) {
     show_message(kNothingToSave, MB_ICONINFORMATION);
     return;
   }
@@ -76,7 +90,7 @@ void saveStamp() {
 
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof(OPENFILENAMEA);
-  dialog.hwndOwner = nullptr;
+  dialog.hwndOwner = mainWindow->Handle();  // modal: the main window waits for the dialog
   dialog.hInstance = GetModuleHandleA(nullptr);
   dialog.lpstrFilter = filter;
   dialog.nFilterIndex = 0;
@@ -86,9 +100,14 @@ void saveStamp() {
   dialog.nMaxFileTitle = sizeof file_title;
   dialog.Flags = OFN_EXPLORER;
   dialog.lpstrDefExt = "png";
-  if (!GetSaveFileNameA(&dialog)) return;
+  BOOL chosen_file;
+  {
+    WaitScope wait(WaitKind::Dialog);
+    chosen_file = GetSaveFileNameA(&dialog);
+  }
+  if (!chosen_file) return;
 
-  if (!write_whole_file(file, item.image.block())) show_message(kSaveFailed, MB_ICONERROR);
+  if (!write_whole_file(file, image.block())) show_message(kSaveFailed, MB_ICONERROR);
 }
 
 }  // namespace tambrel::app

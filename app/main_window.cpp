@@ -7,6 +7,7 @@
 #include "app/config.h"
 #include "app/gallery.h"
 #include "app/update_check.h"
+#include "app/wait.h"
 
 namespace tambrel::app {
 namespace {
@@ -55,6 +56,7 @@ void buildControls() {
 
 void bindEvents() {
   mainWindow->BindDestroyed(&onMainWindowDestroyed);
+  mainWindow->BindCloseQuery(&onCloseQuery);  // put off while the tool waits
   pageSelector->BindSelectionChanged(&onPageSelected);
   stampPreview->BindRedraw(&drawPreview);
   generateButton->BindClicked(&generateStamp);
@@ -73,6 +75,7 @@ void onFirstActivate() {
 }
 
 void openHomeLink() {
+  if (waiting()) return;
   Text url = homeLink->LinkUrl(0);
   ShellExecuteA(nullptr, "open", url.c_str(), "", "", SW_SHOWNORMAL);
 }

@@ -257,20 +257,21 @@ void StampService::touch_heartbeat() const {
 
 bool StampService::start(const ServiceOptions& options) {
   if (running_) stop();
-  if (port_accepts(kServicePort)) return false;  // something else holds the tool's port
+  port_ = options.port;
+  if (port_accepts(port_)) return false;  // something else holds the port
   // Should this program die without stopping the service, the watchdog stops it once the
   // heartbeat file has gone stale (the shell cannot watch this program's process: Wine starts
   // it detached). It runs in a session of its own, so that ending this program's process group
   // does not end it too; `timeout` bounds the service's life in any case.
   const std::string script =
-      "timeout 1500 " + quote(stampd_) + " --listen 127.0.0.1:" + std::to_string(kServicePort) +
+      "timeout 1500 " + quote(stampd_) + " --listen 127.0.0.1:" + std::to_string(options.port) +
       " --access-log " + quote(log_) + " --latest-version " + quote(options.latest_version) +
       " --update-time-offset " + std::to_string(options.update_time_offset) + " >>" +
       quote(folder_.unix() + "/stampd.out") + " 2>&1 & svc=$!; echo $svc >" + quote(pid_file_) +
       "; setsid sh " + quote(folder_.unix() + "/watchdog.sh") + " $svc " + quote(unix_path(heartbeat_file_)) +
       " >/dev/null 2>&1 &";
   if (!run_shell(script, folder_)) return false;
-  running_ = wait_until([] { return port_accepts(kServicePort); }, seconds(20));
+  running_ = wait_until([&] { return port_accepts(port_); }, seconds(20));
   return running_;
 }
 
@@ -285,7 +286,7 @@ bool StampService::stop() {
                              " kill -9 $svc 2>/dev/null; rm -f " + quote(pid_file_);
   run_shell(script, folder_);
   running_ = false;
-  return wait_until([] { return !port_accepts(kServicePort); }, seconds(20));
+  return wait_until([&] { return !port_accepts(port_); }, seconds(20));
 }
 
 std::vector<std::string> StampService::targets() const {
@@ -369,6 +370,173 @@ void SilentServer::accept_loop() {
     held_.push_back(c);  // held open, unanswered, until the server goes away
     ++accepted_;
   }
+}
+
+// ---- the stand-in server ------------------------------------------------------------------------
+
+StandInServer::StandInServer(uint16_t backend_port) : backend_port_(backend_port) {
+  start_winsock();
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  BOOL reuse = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  sockaddr_in a = loopback(kServicePort);
+  const bool bound = wait_until(
+      [&] { return bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0; }, seconds(10));
+  if (!bound || listen(s, 16) != 0) {
+    closesocket(s);
+    return;
+  }
+  listener_ = s;
+  thread_ = std::thread([this] { accept_loop(); });
+}
+
+StandInServer::~StandInServer() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listener_ != INVALID_SOCKET) closesocket(listener_);
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers.swap(workers_);
+  }
+  for (std::thread& t : workers) t.join();
+}
+
+void StandInServer::set_rules(std::vector<Rule> rules) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rules_ = std::move(rules);
+}
+
+std::vector<std::string> StandInServer::targets() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return targets_;
+}
+
+size_t StandInServer::count_targets_starting_with(const std::string& prefix) const {
+  size_t n = 0;
+  for (const std::string& t : targets()) n += t.rfind(prefix, 0) == 0;
+  return n;
+}
+
+std::optional<std::string> StandInServer::wait_for_target(const std::string& prefix, size_t from,
+                                                          milliseconds limit) const {
+  std::optional<std::string> found;
+  wait_until(
+      [&] {
+        const std::vector<std::string> all = targets();
+        for (size_t i = from; i < all.size(); ++i) {
+          if (all[i].rfind(prefix, 0) == 0) {
+            found = all[i];
+            return true;
+          }
+        }
+        return false;
+      },
+      limit);
+  return found;
+}
+
+void StandInServer::accept_loop() {
+  while (!stopping_) {
+    fd_set read_set;
+    FD_ZERO(&read_set);
+    FD_SET(listener_, &read_set);
+    timeval tick{0, 50000};
+    if (select(0, &read_set, nullptr, nullptr, &tick) <= 0) continue;
+    SOCKET c = accept(listener_, nullptr, nullptr);
+    if (c == INVALID_SOCKET) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers_.emplace_back([this, c] { answer(c); });
+  }
+}
+
+void StandInServer::answer(SOCKET client) {
+  unique_socket owned(client);
+  DWORD timeout_ms = 20000;
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+  std::string head;
+  char buffer[16384];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+    const int n = recv(client, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    head.append(buffer, static_cast<size_t>(n));
+  }
+  // "GET /target HTTP/1.1"
+  const size_t space = head.find(' ');
+  const size_t second = head.find(' ', space + 1);
+  if (space == std::string::npos || second == std::string::npos) return;
+  const std::string target = head.substr(space + 1, second - space - 1);
+  Rule rule;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    targets_.push_back(target);
+    for (const Rule& r : rules_) {
+      if (target.rfind(r.prefix, 0) == 0) {
+        rule = r;
+        break;
+      }
+    }
+  }
+  std::string response;
+  if (rule.body) {
+    response = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " + std::to_string(rule.body->size()) +
+               "\r\nConnection: close\r\n\r\n" + *rule.body;
+  } else {
+    unique_socket backend = loopback_socket();
+    sockaddr_in a = loopback(backend_port_);
+    if (connect(backend.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    setsockopt(backend.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(kServicePort) +
+                                "\r\nConnection: close\r\n\r\n";
+    send(backend.get(), request.data(), static_cast<int>(request.size()), 0);
+    for (;;) {
+      const int n = recv(backend.get(), buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      response.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  const auto until = Clock::now() + rule.delay;
+  while (!stopping_ && Clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
+  size_t sent = 0;
+  while (sent < response.size()) {
+    const int n = send(client, response.data() + sent, static_cast<int>(std::min<size_t>(response.size() - sent, 1 << 16)), 0);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  shutdown(client, SD_SEND);
+  // Let the client read to the end before the socket goes.
+  while (recv(client, buffer, sizeof buffer, 0) > 0) {
+  }
+}
+
+// ---- real input ----------------------------------------------------------------------------------
+
+void click_at(HWND hwnd, POINT client) {
+  ClientToScreen(hwnd, &client);
+  SetCursorPos(client.x, client.y);
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, inputs, sizeof(INPUT));
+}
+
+void type_keys(const std::string& keys) {
+  for (char c : keys) {
+    const WORD key = static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+  }
+}
+
+HWND focus_of(HWND hwnd) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
 }
 
 // ---- screen pixels ---------------------------------------------------------------------------

@@ -86,6 +86,7 @@ HttpResult http_get(uint16_t port, const std::string& target);
 struct ServiceOptions {
   std::string latest_version = "1.0";
   long long update_time_offset = 0;
+  uint16_t port = kServicePort;  // another port when a StandInServer stands in front of it
 };
 
 // The real stampd on 127.0.0.1:8077, started through the shell, with an access log that records
@@ -117,6 +118,7 @@ class StampService {
   std::string log_;       // unix path of the access log
   std::string pid_file_;  // unix path
   bool running_ = false;
+  uint16_t port_ = kServicePort;
   // Touched every second while this object lives; the service's watchdog reads its age.
   void touch_heartbeat() const;
   std::string heartbeat_file_;
@@ -145,6 +147,51 @@ class SilentServer {
   std::vector<SOCKET> held_;
   std::thread thread_;
 };
+
+// A stand-in for the service on the tool's address 127.0.0.1:8077, in the test program itself:
+// it passes each request on to the real service on another port and hands the answer back,
+// unless a rule for the request's target says to hold the answer for a while first or to answer
+// with a body of its own. Every request is answered on a connection of its own, then closed.
+class StandInServer {
+ public:
+  struct Rule {
+    std::string prefix;               // applies to targets that start with it
+    milliseconds delay{0};            // held this long before the answer goes out
+    std::optional<std::string> body;  // answered with this (200, image/png) instead of the service's
+  };
+  explicit StandInServer(uint16_t backend_port);
+  StandInServer(const StandInServer&) = delete;
+  StandInServer& operator=(const StandInServer&) = delete;
+  ~StandInServer();
+  bool listening() const { return listener_ != INVALID_SOCKET; }
+
+  void set_rules(std::vector<Rule> rules);
+  // Request targets in the order they arrived.
+  std::vector<std::string> targets() const;
+  size_t count_targets_starting_with(const std::string& prefix) const;
+  std::optional<std::string> wait_for_target(const std::string& prefix, size_t from, milliseconds limit) const;
+
+ private:
+  void accept_loop();
+  void answer(SOCKET client);
+  uint16_t backend_port_;
+  SOCKET listener_ = INVALID_SOCKET;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  std::vector<std::string> targets_;
+  std::vector<std::thread> workers_;
+  std::thread thread_;
+};
+
+// ---- real input (the input system, as a person's mouse and keyboard) -------------------------
+
+// Moves the pointer to a point of a window's client area and clicks there with the left button.
+void click_at(HWND hwnd, POINT client);
+// Types the characters (as key presses of their virtual keys: letters, digits, space).
+void type_keys(const std::string& keys);
+// The window that has the keyboard focus in the thread of hwnd.
+HWND focus_of(HWND hwnd);
 
 // ---- screen pixels ---------------------------------------------------------------------------
 

@@ -658,3 +658,339 @@ TEST_F(EndToEnd, UpdateCheckBoxes) {
 }
 
 }  // namespace
+
+// ---- waits: the window takes no input while a request waits or the save dialog is open ----------
+
+namespace {
+
+constexpr uint16_t kBackendPort = 18077;  // the real service, behind the stand-in on the tool's port
+
+// The screen point of a control's centre, in its own client coordinates.
+POINT centre_of(HWND hwnd) {
+  RECT r{};
+  GetClientRect(hwnd, &r);
+  return POINT{r.right / 2, r.bottom / 2};
+}
+
+void click_row_by_hand(const Tool& tool, int row) {
+  const RECT r = tool.row_rect(row);
+  click_at(tool.list(), POINT{50, (r.top + r.bottom) / 2});
+}
+
+// Rows 1 to 4 show titles drawn in some font: dark pixels right of the thumbnail.
+int title_ink(const Tool& tool, int row) {
+  const RECT r = tool.row_rect(row);
+  ScreenShot shot(tool.list(), RECT{100, r.top + 4, 270, r.top + 26});
+  return shot.count([](Rgb c) { return c.r < 120 && c.g < 120 && c.b < 120; }, RECT{0, 0, 170, 22});
+}
+
+// A block of bytes that no picture decoder takes: random, with no picture signature in front.
+std::string random_bytes(size_t n) {
+  std::string s(n, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  s[0] = 'R';
+  return s;
+}
+
+}  // namespace
+
+// The three ways in which the tool used to run a handler again in the middle of a wait, all
+// with real input (posted messages would reach a disabled window all the same): "生成" while
+// page 1 still loads its thumbnails, "下一页" behind the open save dialog, "下一页" and typing
+// while a generation waits for a slow service. Then a reply that is no picture.
+TEST_F(EndToEnd, WaitsTakeNoInputAndKeepTheRightRow) {
+  ServiceOptions backend;
+  backend.port = kBackendPort;
+  ASSERT_TRUE(service().start(backend));
+  StandInServer stand_in(kBackendPort);
+  ASSERT_TRUE(stand_in.listening());
+  // Page 1 takes about 2.4 s to load: time to press "生成" by hand in the middle of it.
+  stand_in.set_rules({{"/maker/thumbnails/", milliseconds(600), std::nullopt}});
+  const std::string folder = fresh_folder("waits");
+  const std::string out = fresh_folder("waits-saved");
+  Tool tool(tool_path(), folder);
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(stand_in.wait_for_target("/maker/thumbnails/", 0, seconds(30))) << "page 1 was never asked for";
+  const DWORD process = tool.pid();
+
+  // 1. "生成" while page 1 loads: the window takes no input (the cursor shows the wait); no
+  //    request, no fatal error, and the page completes.
+  EXPECT_FALSE(IsWindowEnabled(tool.main())) << "the window takes input while page 1 loads";
+  click_at(tool.control(kGenerateId), centre_of(tool.control(kGenerateId)));
+  ASSERT_TRUE(tool.wait_for_page()) << "page 1 did not complete";
+  EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(tool.main()) != FALSE; }, seconds(5)));
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  EXPECT_TRUE(tool.responsive(seconds(2)));
+  EXPECT_TRUE(tool.running());
+  EXPECT_TRUE(tool.dialogs().empty()) << "a box appeared: " << (tool.dialogs().empty() ? L"" : read_message_box(tool.dialogs().front()).text);
+  EXPECT_EQ(stand_in.count_targets_starting_with("/aosbegin.php"), 0u) << "a generation ran while page 1 loaded";
+  EXPECT_EQ(list_files(tool.cache_folder()).size(), 4u);
+  stand_in.set_rules({});
+
+  const std::string cache_file = tool.cache_folder() + "\\" + thumbnail_file(2);  // template 368, row 1
+  const std::string thumbnail = read_file(cache_file);
+  ASSERT_FALSE(thumbnail.empty());
+
+  // 2. "保存" before any generation, "下一页" behind the dialog, then OK: the dialog is modal to
+  //    the main window, the page stays, and the file holds the thumbnail's bytes.
+  tool.press(kSaveId);
+  HWND dialog = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
+  ASSERT_NE(dialog, nullptr) << "no save dialog";
+  EXPECT_EQ(GetWindow(dialog, GW_OWNER), tool.main()) << "the save dialog has no owner";
+  EXPECT_FALSE(IsWindowEnabled(tool.main()));
+  // Without a window manager the dialog may open over the gallery: out of the way with it.
+  SetWindowPos(dialog, nullptr, 700, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  click_row_by_hand(tool, 5);
+  EXPECT_FALSE(wait_until([&] { return tool.rows() != page_rows(1); }, milliseconds(1500)))
+      << "下一页 changed the page behind the save dialog";
+  const std::wstring name = gbk_to_wide(out + "\\before-generation.png");
+  SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\before-generation.png") == thumbnail; }, seconds(10)))
+      << "the saved file is not the thumbnail";
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  EXPECT_TRUE(tool.responsive(seconds(10)));
+  EXPECT_TRUE(tool.running());
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  EXPECT_EQ(tool.selector_index(), 0);
+
+  // 3. "生成" against a service that answers after 2 s, with the focus in the text box; during
+  //    the wait "下一页" by hand, keys typed and space (which would press a focused button). The
+  //    stamp goes into template 368's cache file, row and preview; nothing else changes, and
+  //    the focus comes back to the text box.
+  HWND text_box = tool.control(kTextBoxId);
+  click_at(text_box, centre_of(text_box));
+  ASSERT_TRUE(wait_until([&] { return focus_of(tool.main()) == text_box; }, seconds(5))) << "the text box took no focus";
+  stand_in.set_rules({{"/aosbegin.php", milliseconds(2000), std::nullopt}});
+  const size_t mark = stand_in.targets().size();
+  // The button's notification, as a click sends it, but without the click moving the focus to
+  // the button (as a posted BM_CLICK would).
+  PostMessageW(tool.control(kGroupId), WM_COMMAND, MAKEWPARAM(kGenerateId, BN_CLICKED),
+               reinterpret_cast<LPARAM>(tool.control(kGenerateId)));
+  ASSERT_TRUE(stand_in.wait_for_target("/aosbegin.php", mark, seconds(10))) << "no generation request";
+  EXPECT_FALSE(IsWindowEnabled(tool.main())) << "the window takes input while the generation waits";
+  EXPECT_NE(focus_of(tool.main()), text_box) << "the text box keeps the keyboard during the wait";
+  click_row_by_hand(tool, 5);
+  type_keys("xy ");
+  const std::optional<std::string> picture_target = stand_in.wait_for_target("/stamp/", mark, seconds(20));
+  ASSERT_TRUE(picture_target) << "the picture was not fetched";
+  const HttpResult served = http_get(kBackendPort, *picture_target);
+  ASSERT_EQ(served.status, 200);
+  EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
+      << "the stamp is not in template 368's cache file";
+  EXPECT_TRUE(wait_until([&] { return IsWindowEnabled(tool.main()) != FALSE; }, seconds(5)));
+  EXPECT_TRUE(tool.responsive(seconds(2)));
+  EXPECT_TRUE(tool.running());
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1))) << "下一页 was taken during the wait";
+  EXPECT_EQ(tool.selected_row(), 1);
+  EXPECT_EQ(tool.selector_index(), 0);
+  EXPECT_EQ(window_text(text_box), L"Tambrel") << "keys were typed into the text box during the wait";
+  EXPECT_EQ(stand_in.count_targets_starting_with("/aosbegin.php"), 1u) << "a second generation ran";
+  EXPECT_TRUE(tool.dialogs().empty());
+  EXPECT_TRUE(wait_until([&] { return focus_of(tool.main()) == text_box; }, seconds(5)))
+      << "the focus did not come back to the text box; focus " << focus_of(tool.main()) << ", text box " << text_box
+      << ", main " << tool.main() << ", active " << [&] {
+           GUITHREADINFO info{};
+           info.cbSize = sizeof info;
+           GetGUIThreadInfo(GetWindowThreadProcessId(tool.main(), nullptr), &info);
+           return info.hwndActive;
+         }();
+  const DecodedPicture stamp(served.body);
+  ASSERT_TRUE(stamp.ok());
+  EXPECT_TRUE(wait_until([&] { return match_preview(tool, stamp).good(); }, seconds(10))) << match_preview(tool, stamp);
+
+  // Saving over an existing file (the thumbnail saved above) replaces it without a prompt.
+  tool.press(kSaveId);
+  dialog = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
+  ASSERT_NE(dialog, nullptr) << "no save dialog";
+  SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\before-generation.png") == served.body; }, seconds(10)))
+      << "the existing file was not replaced by the stamp";
+  EXPECT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5))) << "a dialog stayed open (a prompt?)";
+  EXPECT_THAT(list_files(out), ElementsAreArray({std::string("before-generation.png")}));
+  EXPECT_TRUE(tool.responsive(seconds(10)));
+
+  // 4. A 20 MB reply that is no picture: the failure message; the cache file, the row and the
+  //    preview keep the stamp.
+  stand_in.set_rules({{"/stamp/", milliseconds(0), random_bytes(20u << 20)}});
+  const size_t mark2 = stand_in.targets().size();
+  tool.press(kGenerateId);
+  HWND box = tool.wait_for_dialog(seconds(30));
+  ASSERT_NE(box, nullptr) << "no message for a reply that is no picture";
+  EXPECT_TRUE(stand_in.wait_for_target("/stamp/", mark2, milliseconds(0))) << "the picture was not fetched";
+  EXPECT_EQ(read_message_box(box).text, L"图章生成失败，至少输入两个字符！");
+  press_dialog_button(box, IDOK);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  EXPECT_TRUE(read_file(cache_file) == served.body) << "the reply was stored as the template's picture";
+  EXPECT_TRUE(wait_until([&] { return match_preview(tool, stamp).good(); }, seconds(10))) << match_preview(tool, stamp);
+  // The row still draws its picture.
+  EXPECT_GE(ScreenShot(tool.list(), tool.row_rect(1)).count([](Rgb c) { return is_red(c); }, RECT{8, 8, 76, 76}), 50);
+
+  // 5. Thumbnails that are no picture (an error page) are not cached; the next showing fetches
+  //    them again.
+  stand_in.set_rules({{"/maker/thumbnails/", milliseconds(0), std::string("<html>503</html>")}});
+  tool.choose_page(1);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(2)));
+  EXPECT_EQ(list_files(tool.cache_folder()).size(), 4u) << "an error page was cached as a thumbnail";
+  stand_in.set_rules({});
+  tool.choose_page(0);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(1)));
+  tool.choose_page(1);
+  ASSERT_TRUE(tool.wait_for_rows(page_rows(2)));
+  EXPECT_EQ(list_files(tool.cache_folder()).size(), 8u) << "page 2 was not fetched again";
+
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value()) << "process " << process << " did not end";
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- fonts ----------------------------------------------------------------------------------------
+
+namespace {
+
+// Takes the prefix's mapping of the row font away for the processes started while it lives
+// (the prefix maps "微软雅黑", which is not installed, to an installed face); puts it back after.
+class RowFontUnmapped {
+ public:
+  RowFontUnmapped() {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    wchar_t value[256] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key_, kFace, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+      saved_ = value;
+    }
+    RegDeleteValueW(key_, kFace);
+  }
+  ~RowFontUnmapped() {
+    if (!key_) return;
+    if (!saved_.empty()) {
+      RegSetValueExW(key_, kFace, 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_.c_str()),
+                     static_cast<DWORD>((saved_.size() + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key_);
+  }
+  bool unmapped() const {
+    return key_ && RegQueryValueExW(key_, kFace, nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND;
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Wine\\Fonts\\Replacements";
+  static constexpr const wchar_t* kFace = L"微软雅黑";
+  HKEY key_ = nullptr;
+  std::wstring saved_;
+};
+
+}  // namespace
+
+// Where "微软雅黑" is not installed, the rows are drawn in the face the system maps it to: every
+// row shows its title (the controls fall back by themselves).
+TEST_F(EndToEnd, RowsShowTheirTitlesWithoutTheRowFont) {
+  RowFontUnmapped unmapped;
+  ASSERT_TRUE(unmapped.unmapped()) << "the prefix still maps the row font";
+  Tool tool(tool_path(), fresh_folder("fonts"));  // no service: rows without pictures, quickly
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  for (int row = 0; row < 6; ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_TRUE(wait_until([&] { return title_ink(tool, row) >= 20; }, seconds(5)))
+        << "row " << row << " shows no title (" << title_ink(tool, row) << " dark pixels)";
+  }
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- the shell --------------------------------------------------------------------------------------
+
+namespace {
+
+// Points the prefix's "open" command of http addresses at a recorder (cmd appending the address
+// to a file) instead of the browser, for as long as it lives; puts the old command back after.
+class HttpOpenRecorded {
+ public:
+  explicit HttpOpenRecorded(const std::string& record_file) {
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    had_value_ = RegQueryValueExW(key_, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    saved_ = value;
+    saved_type_ = type;
+    const std::wstring command = L"C:\\windows\\system32\\cmd.exe /c echo %1>>" + gbk_to_wide(record_file);
+    set(command, REG_SZ);
+  }
+  ~HttpOpenRecorded() {
+    if (!key_) return;
+    if (had_value_) {
+      set(saved_, saved_type_);
+    } else {
+      RegDeleteValueW(key_, nullptr);
+    }
+    RegCloseKey(key_);
+  }
+  bool ready() const { return key_ != nullptr; }
+
+ private:
+  void set(const std::wstring& v, DWORD type) {
+    RegSetValueExW(key_, nullptr, 0, type, reinterpret_cast<const BYTE*>(v.c_str()),
+                   static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key_ = nullptr;
+  bool had_value_ = false;
+  std::wstring saved_;
+  DWORD saved_type_ = REG_SZ;
+};
+
+}  // namespace
+
+// "Yes" in the update box opens the download page, and the link opens the home page, through
+// the shell (observed through the prefix's command for http addresses, no browser opens).
+TEST_F(EndToEnd, TheShellOpensTheDownloadAndHomePages) {
+  const std::string record = fresh_folder("shell") + "\\opened.txt";
+  HttpOpenRecorded recorder(record);
+  ASSERT_TRUE(recorder.ready());
+  ServiceOptions newer;
+  newer.latest_version = "1.1";
+  ASSERT_TRUE(service().start(newer));
+  Tool tool(tool_path(), fresh_folder("shell-tool"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  HWND box = tool.wait_for_dialog(seconds(20));
+  ASSERT_NE(box, nullptr) << "no update box";
+  press_dialog_button(box, IDYES);
+  EXPECT_TRUE(wait_until([&] { return read_file(record).find("http://127.0.0.1:8077/download") != std::string::npos; },
+                         seconds(15)))
+      << "the shell was not asked to open the download page; recorded: " << read_file(record);
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+
+  // The link's text starts at its left edge: a click there is a click on the link.
+  HWND link = tool.control(kLinkId);
+  click_at(link, POINT{8, 6});
+  EXPECT_TRUE(wait_until(
+      [&] {
+        const std::string r = read_file(record);
+        return std::count(r.begin(), r.end(), '\n') >= 2 && r.find("http://127.0.0.1:8077/\r") != std::string::npos;
+      },
+      seconds(15)))
+      << "the shell was not asked to open the home page; recorded: " << read_file(record);
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
