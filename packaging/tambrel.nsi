@@ -50,8 +50,23 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${PRODUCT} 安装�
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "版权所有 © 2026 ${PUBLISHER}"
 
+; A running Tambrel.exe cannot be replaced or removed: ask to close it first (retry), and in
+; silent mode fail (exit code 2) before anything is changed.
+!macro ENSURE_NOT_RUNNING
+  retry_close:
+  ClearErrors
+  Delete "$INSTDIR\Tambrel.exe"
+  IfErrors 0 closed
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tambrel 正在运行。请先关闭它，再点击“重试”。" \
+             /SD IDCANCEL IDRETRY retry_close
+  SetErrorLevel 2
+  Quit
+  closed:
+!macroend
+
 Section "Tambrel"
   SetShellVarContext current
+  !insertmacro ENSURE_NOT_RUNNING
   SetOutPath "$INSTDIR"
   SetOverwrite on
   File "${RELEASE_DIR}/Tambrel.exe"
@@ -78,7 +93,7 @@ SectionEnd
 ; put into the program's folder keeps the folder.
 Section "Uninstall"
   SetShellVarContext current
-  Delete "$INSTDIR\Tambrel.exe"
+  !insertmacro ENSURE_NOT_RUNNING
   Delete "$INSTDIR\uninst.exe"
   RMDir /r "$INSTDIR\tmp"
   RMDir "$INSTDIR"
