@@ -119,10 +119,8 @@ TEST_F(Installed, UninstallEntryOfTheCurrentUser) {
   EXPECT_EQ(tambrel_entries(), 1) << "an upgrade must not leave a second entry";
   EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "per-user install wrote to the machine";
 
-  const std::wstring version = std::wstring(L"") + [] {
-    std::string v = environment("TAMBREL_EXPECT_VERSION");
-    return std::wstring(v.begin(), v.end());
-  }();
+  const std::string expected_version = environment("TAMBREL_EXPECT_VERSION");  // ASCII digits
+  const std::wstring version(expected_version.begin(), expected_version.end());
   const struct {
     const wchar_t* name;
     std::wstring value;
