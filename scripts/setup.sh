@@ -16,6 +16,7 @@ packages=(
   librsvg2-dev poppler-utils zlib1g-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
   chromium chromium-driver python3-selenium
+  nsis
 )
 
 stamp=/var/lib/tambrel-setup.stamp

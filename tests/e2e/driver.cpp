@@ -696,7 +696,11 @@ std::wstring gbk_to_wide(const std::string& gbk) {
 Tool::Tool(const std::string& exe, const std::string& folder) : folder_(folder) {
   CreateDirectoryA(folder_.c_str(), nullptr);
   const std::string copy = folder_ + "\\Tambrel.exe";
-  if (!CopyFileA(windows_path(exe).c_str(), copy.c_str(), FALSE)) return;
+  // An installed copy already sits in its folder and runs where it is.
+  if (lstrcmpiA(windows_path(exe).c_str(), copy.c_str()) != 0 &&
+      !CopyFileA(windows_path(exe).c_str(), copy.c_str(), FALSE)) {
+    return;
+  }
   std::string command = "\"" + copy + "\"";
   STARTUPINFOA si = quiet_startup();
   PROCESS_INFORMATION pi{};
