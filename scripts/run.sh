@@ -31,6 +31,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "stamp service listening on http://$host/"
+echo "stamp maker in the browser: http://$host/"
 
 headless=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then

@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-microhei fonts-noto-cjk fonts-arphic-ukai
   libboost1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
   clang libclang-rt-14-dev wrk
+  chromium chromium-driver python3-selenium
 )
 
 stamp=/var/lib/tambrel-setup.stamp

@@ -1,6 +1,8 @@
 // Boost.Beast server; see http_server.h.
 #include "http_server.h"
 
+#include "web_pages.h"
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -100,6 +102,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string_view method = req.method_string();
     std::string_view target = req.target();
     Response r = server_->service.handle(method, target);
+    applyConditional(r, req[http::field::if_none_match]);
     const bool head = req.method() == http::verb::head;
     response_.emplace();
     auto& res = *response_;
@@ -110,7 +113,7 @@ class Session : public std::enable_shared_from_this<Session> {
     for (auto& [k, v] : r.headers) res.set(k, v);
     size_t length = r.body ? r.body->size() : 0;
     if (!head && r.body) res.body() = *r.body;
-    res.content_length(length);
+    if (r.status != 304) res.content_length(length);  // a 304 has no body and names no length
     res.keep_alive(req.keep_alive() && !server_->stopping);
     server_->log(remote_, method, target, req.version(), r.status, head ? 0 : length);
     server_->inFlight--;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <pthread.h>
 #include <string>
@@ -33,11 +34,13 @@ Options:
                             (negative values make an expired reply, for tests)
   --timeout-ms N            per-connection read/write time-out (default 15000)
   --access-log FILE         write the access log to FILE instead of stdout
+  --downloads DIR           offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip
+                            from DIR on /download (default: none offered)
   --no-access-log           no access log
   --help                    this text
 
 Endpoints: /aosbegin.php, /stamp/..., /maker/thumbnails/..., /check/md5.php,
-/, /download, /healthz (GET and HEAD).
+/ (the stamp maker page), /templates.json, /download, /healthz (GET and HEAD).
 )";
 
 bool parseNumber(const char* s, long long lo, long long hi, long long* out) {
@@ -96,6 +99,8 @@ int main(int argc, char** argv) {
       server.timeout = std::chrono::milliseconds(n);
     } else if (a == "--access-log") {
       accessLogPath = value("--access-log");
+    } else if (a == "--downloads") {
+      service.downloadsDir = value("--downloads");
     } else if (a == "--no-access-log") {
       accessLog = false;
     } else {
@@ -105,6 +110,10 @@ int main(int argc, char** argv) {
   }
   if (!splitHostPort(listen, &server.address, &server.port)) {
     std::fprintf(stderr, "stampd: --listen wants HOST:PORT, got %s\n", listen.c_str());
+    return 2;
+  }
+  if (std::error_code ec; !service.downloadsDir.empty() && !std::filesystem::is_directory(service.downloadsDir, ec)) {
+    std::fprintf(stderr, "stampd: --downloads %s is not a folder\n", service.downloadsDir.c_str());
     return 2;
   }
   std::FILE* logFile = nullptr;

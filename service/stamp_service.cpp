@@ -7,6 +7,7 @@
 #include "render.h"
 #include "text.h"
 #include "update.h"
+#include "web_pages.h"
 
 namespace tambrel {
 namespace {
@@ -45,31 +46,6 @@ Response xmlError(std::string_view message) {
                     "</error></stamp>\n");
   return r;
 }
-
-
-const char kHomePage[] = R"(<!DOCTYPE html>
-<html lang="zh-CN"><head><meta charset="utf-8"><title>Tambrel 印章服务</title>
-<style>body{font-family:sans-serif;max-width:46em;margin:2em auto;line-height:1.6;color:#222}
-h1{color:#c8102e}code{background:#f4f4f4;padding:0 .3em}</style></head><body>
-<h1>Tambrel 印章</h1>
-<p>Tambrel 是一个制作印章图片的 Windows 小工具。在“文本：”中输入印章文字，在“尺寸：”中输入图片边长（像素，0 为模板默认大小），
-从左侧图库中选一个模板，点击“生成”，预览满意后点击“保存”即可得到 PNG 图片。</p>
-<p>本服务为该工具绘制印章与模板缩略图。</p>
-<h2>使用须知</h2>
-<p>生成的印章图片仅供合法用途，例如艺术创作、个人收藏与闲章、教学演示和样章展示。
-请勿用于伪造公章、合同章、财务章或任何具有法律效力的印鉴。</p>
-<p><a href="/download">下载 Tambrel</a></p>
-</body></html>
-)";
-
-const char kDownloadPage[] = R"(<!DOCTYPE html>
-<html lang="zh-CN"><head><meta charset="utf-8"><title>下载 Tambrel</title></head><body>
-<h1>下载 Tambrel</h1>
-<p>最新版本：%VERSION%。请向您的管理员索取安装包；本服务不提供可执行文件。</p>
-<p>印章图片仅供合法用途（艺术、个人印章、样章）。</p>
-<p><a href="/">返回首页</a></p>
-</body></html>
-)";
 
 }  // namespace
 
@@ -168,7 +144,13 @@ std::string stampPath(const StampRequest& request) {
 }
 
 StampService::StampService(const Catalog& catalog, const FontSet& fonts, ServiceOptions options)
-    : catalog_(catalog), fonts_(fonts), options_(std::move(options)), cache_(options_.cacheBytes) {}
+    : catalog_(catalog),
+      fonts_(fonts),
+      options_(std::move(options)),
+      cache_(options_.cacheBytes),
+      web_(std::make_unique<WebPages>(catalog_, WebOptions{options_.latestVersion, options_.downloadsDir})) {}
+
+StampService::~StampService() = default;
 
 Response StampService::handle(std::string_view method, std::string_view target) {
   if (method != "GET" && method != "HEAD") {
@@ -192,20 +174,7 @@ Response StampService::handle(std::string_view method, std::string_view target) 
   if (path.starts_with("/maker/thumbnails/")) return thumbnail(decodedPath.substr(18));
   if (path == "/check/md5.php") return update();
   if (path == "/healthz") return plain(200, "ok");
-  if (path == "/" || path == "/index.html") {
-    Response r;
-    r.contentType = "text/html; charset=utf-8";
-    r.body = makeBody(kHomePage);
-    return r;
-  }
-  if (path == "/download") {
-    Response r;
-    r.contentType = "text/html; charset=utf-8";
-    std::string page = kDownloadPage;
-    page.replace(page.find("%VERSION%"), 9, xmlEscape(options_.latestVersion));
-    r.body = makeBody(std::move(page));
-    return r;
-  }
+  if (auto page = web_->handle(path)) return std::move(*page);
   return plain(404, "not found");
 }
 

@@ -6,6 +6,7 @@
 // picture depends on, so any instance can render any path and nothing is shared but code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,6 +27,7 @@ struct ServiceOptions {
   std::string replyKey;
   std::string homeUrl;
   std::string downloadUrl;
+  std::string downloadsDir;  // folder with the Windows installer and zip for /download; empty: none
   long long updateTimeOffset = 0;  // seconds added to the update reply's issue time
   size_t cacheBytes = 64u << 20;
   size_t maxTargetLength = 4096;
@@ -66,9 +68,16 @@ std::optional<StampRequest> parseStampQuery(std::string_view query, const Catalo
 // "/stamp/368/0/%E5%BC%A0%E4%B8%89.png": pure ASCII, self-describing.
 std::string stampPath(const StampRequest& request);
 
+// The picture formats /stamp/{id}/{size}/{text}.{format} serves. The web page offers a
+// download button for each, read from /templates.json.
+inline constexpr std::array<std::string_view, 1> kStampFormats = {"png"};
+
+class WebPages;
+
 class StampService {
  public:
   StampService(const Catalog& catalog, const FontSet& fonts, ServiceOptions options);
+  ~StampService();
 
   Response handle(std::string_view method, std::string_view target);
 
@@ -86,6 +95,7 @@ class StampService {
   const FontSet& fonts_;
   ServiceOptions options_;
   LruCache cache_;
+  std::unique_ptr<WebPages> web_;  // "/", its files, /templates.json, /download
 };
 
 }  // namespace tambrel

@@ -54,9 +54,11 @@ class Client {
  public:
   explicit Client(unsigned short port) : socket_(io_) { socket_.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)); }
 
-  http::response<http::string_body> request(http::verb verb, const std::string& target, bool keepAlive = true) {
+  http::response<http::string_body> request(http::verb verb, const std::string& target, bool keepAlive = true,
+                                            const std::string& ifNoneMatch = {}) {
     http::request<http::empty_body> req(verb, target, 11);
     req.set(http::field::host, "127.0.0.1");
+    if (!ifNoneMatch.empty()) req.set(http::field::if_none_match, ifNoneMatch);
     req.keep_alive(keepAlive);
     http::write(socket_, req);
     http::response_parser<http::string_body> parser;
@@ -144,6 +146,26 @@ TEST(Http, StatusTable) {
     auto r = client.request(c.verb, c.target);
     EXPECT_EQ(r.result_int(), c.status) << c.target;
   }
+}
+
+TEST(Http, MatchingETagAnswers304WithoutBodyOnTheSameConnection) {
+  RunningServer server;
+  Client client(server.port());
+  for (const char* path : {"/", "/templates.json", "/maker.js"}) {
+    auto first = client.request(http::verb::get, path);
+    ASSERT_EQ(first.result_int(), 200) << path;
+    std::string tag(first[http::field::etag]);
+    ASSERT_FALSE(tag.empty()) << path;
+    auto again = client.request(http::verb::get, path, true, tag);
+    EXPECT_EQ(again.result_int(), 304) << path;
+    EXPECT_TRUE(again.body().empty()) << path;
+    EXPECT_EQ(again[http::field::etag], tag) << path;
+    auto stale = client.request(http::verb::get, path, true, "\"stale\"");
+    EXPECT_EQ(stale.result_int(), 200) << path;
+    EXPECT_EQ(stale.body(), first.body()) << path;
+  }
+  // Answers without a validator are never turned into 304.
+  EXPECT_EQ(client.request(http::verb::get, "/healthz", true, "*").result_int(), 200);
 }
 
 TEST(Http, HeadHasHeadersWithoutBody) {
