@@ -8,6 +8,7 @@
 #include FT_TRUETYPE_IDS_H
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 
@@ -84,6 +85,8 @@ FontSet::~FontSet() {
 std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs, std::string* log) {
   std::unique_ptr<FontSet> set(new FontSet);
   set->impl_ = std::make_unique<Impl>();
+  static std::atomic<uint64_t> serials{0};
+  set->serial_ = ++serials;
   if (FT_Init_FreeType(&set->impl_->library) != 0) return nullptr;
   FT_Library lib = set->impl_->library;
 
