@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -137,6 +138,8 @@ FontSet::~FontSet() {
 std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs, std::string* log, bool systemFonts) {
   std::unique_ptr<FontSet> set(new FontSet);
   set->impl_ = std::make_unique<Impl>();
+  static std::atomic<uint64_t> serials{0};
+  set->serial_ = ++serials;
   if (FT_Init_FreeType(&set->impl_->library) != 0) return nullptr;
   FT_Library lib = set->impl_->library;
 

@@ -9,6 +9,7 @@
 
 #include <cairo.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,12 +41,15 @@ class FontSet {
   bool hasOwnFace(Script script) const { return own_[static_cast<int>(script)] >= 0; }
   // All faces: the preferred one first, then the others in load order (glyph fallback).
   std::vector<const Font*> chain(Script script) const;
+  // Never shared by two sets, even after one is freed: per-thread glyph caches key on it.
+  uint64_t serial() const { return serial_; }
 
  private:
   FontSet() = default;
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::vector<Font> fonts_;
+  uint64_t serial_ = 0;
   int own_[5] = {-1, -1, -1, -1, -1};
   int chosen_[5] = {0, 0, 0, 0, 0};
 };

@@ -41,9 +41,10 @@ using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, CairoDeleter<cairo_
 using PathPtr = std::unique_ptr<cairo_path_t, CairoDeleter<cairo_path_t, cairo_path_destroy>>;
 using PatternPtr = std::unique_ptr<cairo_pattern_t, CairoDeleter<cairo_pattern_t, cairo_pattern_destroy>>;
 
-// One character's outline at font size 100, so font units are hundredths of an em.
+// One character's outline at font size 100, so font units are hundredths of an em. Shared with
+// the per-thread glyph cache, which hands out the same outline for every later use.
 struct Glyph {
-  PathPtr outline;
+  std::shared_ptr<const cairo_path_t> outline;
   cairo_text_extents_t ext{};
   bool found = false;  // false: no face has it, and a hollow square of these extents stands in
 };
@@ -110,7 +111,9 @@ class Painter {
   // Extra stroke around glyph outlines, mm: kai and thin faces look too light in red ink.
   double emboldenMm = 0.0;
 
-  // Looks the character up in the script's face, then in the others.
+  // Looks the character up in the script's face, then in the others. Each thread keeps the
+  // outlines it has met (per font set, script and character), so cairo and FreeType do the
+  // lookup once and every later use only appends the stored path under its transform.
   Glyph shape(char32_t c);
 
   // Adds a glyph's outline to the path: the font-unit point (ax, ay) lands on (x, y) mm, the
@@ -130,6 +133,9 @@ class Painter {
   const StampStyle& style() const { return style_; }
 
  private:
+  Glyph lookUp(char32_t c);
+  bool fillByFreeType();
+
   const FontSet& fonts_;
   const StampStyle& style_;
   cairo_t* cr_;
