@@ -23,7 +23,7 @@ echo "-- dpkg-buildpackage"
 [ -f "$deb" ] || fail "no $deb"
 echo "   $(basename "$deb"): $(stat -c %s "$deb") bytes"
 echo "   Depends: $(dpkg-deb -f "$deb" Depends)"
-for want in fonts-noto-cjk fonts-arphic-ukai fonts-wqy-microhei libcairo2 libspng0 libturbojpeg0 libgif7; do
+for want in fonts-noto-cjk fonts-arphic-ukai fonts-wqy-microhei libcairo2 libspng0 libdeflate0 libturbojpeg0 libgif7; do
   dpkg-deb -f "$deb" Depends | grep -q "$want" || fail "Depends lacks $want"
 done
 

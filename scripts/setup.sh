@@ -13,7 +13,7 @@ packages=(
   fonts-wqy-microhei fonts-noto-cjk fonts-arphic-ukai
   libboost1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
   clang libclang-rt-14-dev wrk
-  librsvg2-dev poppler-utils zlib1g-dev
+  librsvg2-dev poppler-utils zlib1g-dev libdeflate-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
   chromium chromium-driver python3-selenium
   nsis
