@@ -37,13 +37,7 @@ SurfacePtr surfaceFor(Raster& raster) {
 // A context in millimetres of the seal, centred on the surface, drawing opaque coverage.
 ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, NaturalSize px) {
   ContextPtr cr(cairo_create(surface));
-  FontOptionsPtr options(cairo_font_options_create());
-  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
-  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
-  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
-  cairo_set_font_options(cr.get(), options.get());
-  // A quarter pixel of flattening error is invisible and saves time on curved glyph outlines.
-  cairo_set_tolerance(cr.get(), 0.25);
+  setDrawingOptions(cr.get());
 
   ShapeMm mm = shapeMm(style.shape);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));

@@ -58,6 +58,15 @@ void Painter::fillPreserve() {
     cairo_fill_preserve(cr_);
 }
 
+void setDrawingOptions(cairo_t* cr) {
+  FontOptionsPtr options(cairo_font_options_create());
+  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+  cairo_set_font_options(cr, options.get());
+  cairo_set_tolerance(cr, 0.25);
+}
+
 namespace {
 
 // Outlines are the same under every context: glyphs are looked up unhinted at size 100 under

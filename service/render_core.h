@@ -52,6 +52,12 @@ struct Glyph {
 // Height above the baseline, in ems, that Latin text centres on: the middle of a capital.
 constexpr double kLatinMid = 0.36;
 
+// Glyph and curve settings every drawing context uses, raster or vector, so outlines, extents
+// and flattening are the same on every target: unhinted outlines and metrics, grey
+// anti-aliasing, and a quarter unit of flattening error (invisible, and it saves time on curved
+// glyph outlines).
+void setDrawingOptions(cairo_t* cr);
+
 uint64_t fnv1a(std::u32string_view text, uint64_t h = 1469598103934665603ull);
 
 // Small deterministic generator (xorshift): the aged look depends on the text alone.

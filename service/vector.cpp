@@ -126,13 +126,7 @@ Picture record(const FontSet& fonts, const StampStyle& style, std::u32string_vie
   // Only paths are built, never painted, so the surface's size does not matter.
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1));
   ContextPtr cr(cairo_create(surface.get()));
-  // The same font options as the raster, so glyph outlines and extents are the same.
-  FontOptionsPtr options(cairo_font_options_create());
-  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_NONE);
-  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
-  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
-  cairo_set_font_options(cr.get(), options.get());
-  cairo_set_tolerance(cr.get(), 0.25);
+  setDrawingOptions(cr.get());
   cairo_scale(cr.get(), kUnitsPerMm, kUnitsPerMm);
 
   Recorder recorder(cr.get(), pic.marks);

@@ -92,6 +92,36 @@ bool wait_until(const std::function<bool()>& pred, milliseconds limit) {
   }
 }
 
+namespace {
+
+// The request targets a server has seen, by prefix: shared by the real service's log and the
+// stand-in's record.
+size_t count_starting_with(const std::vector<std::string>& targets, const std::string& prefix) {
+  size_t n = 0;
+  for (const std::string& t : targets) n += t.rfind(prefix, 0) == 0;
+  return n;
+}
+
+std::optional<std::string> wait_for_prefix(const std::function<std::vector<std::string>()>& targets,
+                                           const std::string& prefix, size_t from, milliseconds limit) {
+  std::optional<std::string> found;
+  wait_until(
+      [&] {
+        const std::vector<std::string> all = targets();
+        for (size_t i = from; i < all.size(); ++i) {
+          if (all[i].rfind(prefix, 0) == 0) {
+            found = all[i];
+            return true;
+          }
+        }
+        return false;
+      },
+      limit);
+  return found;
+}
+
+}  // namespace
+
 // ---- paths and files -------------------------------------------------------------------------
 
 std::string windows_path(const std::string& path) {
@@ -310,27 +340,12 @@ std::vector<std::string> StampService::targets_since(size_t mark) const {
 }
 
 size_t StampService::count_targets_starting_with(const std::string& prefix) const {
-  size_t n = 0;
-  for (const std::string& t : targets()) n += t.rfind(prefix, 0) == 0;
-  return n;
+  return count_starting_with(targets(), prefix);
 }
 
 std::optional<std::string> StampService::wait_for_target(const std::string& prefix, size_t from,
                                                           milliseconds limit) const {
-  std::optional<std::string> found;
-  wait_until(
-      [&] {
-        const std::vector<std::string> all = targets();
-        for (size_t i = from; i < all.size(); ++i) {
-          if (all[i].rfind(prefix, 0) == 0) {
-            found = all[i];
-            return true;
-          }
-        }
-        return false;
-      },
-      limit);
-  return found;
+  return wait_for_prefix([this] { return targets(); }, prefix, from, limit);
 }
 
 SilentServer::SilentServer() {
@@ -413,27 +428,12 @@ std::vector<std::string> StandInServer::targets() const {
 }
 
 size_t StandInServer::count_targets_starting_with(const std::string& prefix) const {
-  size_t n = 0;
-  for (const std::string& t : targets()) n += t.rfind(prefix, 0) == 0;
-  return n;
+  return count_starting_with(targets(), prefix);
 }
 
 std::optional<std::string> StandInServer::wait_for_target(const std::string& prefix, size_t from,
                                                           milliseconds limit) const {
-  std::optional<std::string> found;
-  wait_until(
-      [&] {
-        const std::vector<std::string> all = targets();
-        for (size_t i = from; i < all.size(); ++i) {
-          if (all[i].rfind(prefix, 0) == 0) {
-            found = all[i];
-            return true;
-          }
-        }
-        return false;
-      },
-      limit);
-  return found;
+  return wait_for_prefix([this] { return targets(); }, prefix, from, limit);
 }
 
 void StandInServer::accept_loop() {
