@@ -8,6 +8,8 @@
 #include "app/gallery.h"
 #include "app/update_check.h"
 #include "app/wait.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
 
 namespace tambrel::app {
 namespace {
@@ -67,6 +69,10 @@ void bindEvents() {
 }
 
 void onFirstActivate() {
+  // A run that ended between writing a thumbnail and putting it in place left its temporary
+  // file in the cache; a thumbnail once cached is never written again, so nothing else would
+  // remove it.
+  remove_abandoned_writes(text_concat({program_folder().c_str(), "\\tmp"}).c_str());
   loadTemplateCatalog();
   bindEvents();
   // Nobody waits for the thread: it ends with the process if the window closes first.

@@ -8,7 +8,8 @@
 //
 // The temporary file is named after its target: "<target>.~tmb<process id>-<n>". A process that
 // ends between writing and replacing leaves one behind; the next write of the same target
-// recognises it by that name and removes it once its writer is gone. Where the temporary name
+// recognises it by that name and removes it once its writer is gone, and a sweep of a whole
+// folder (the program's cache, at start) removes those of targets never written again. Where the temporary name
 // would not fit the ANSI path limit although the target's does, the file is written in place,
 // as the plain command does: a path that fits must not fail for the sake of the temporary one.
 #include "runtime/files.h"
@@ -95,30 +96,46 @@ bool process_running(DWORD id) {
   return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
-// Removes the temporary files that writes of `path` by ended processes left behind. A file of
-// a running writer (this process included) is left to that writer.
-void remove_leftovers(const char* path) {
-  const std::string prefix = std::string(path) + kTempMarker;
-  if (prefix.size() + 1 >= MAX_PATH) return;
-  const Text folder = path_folder(path);
-  const std::string folder_prefix = folder.get() ? std::string(folder.c_str()) + "\\" : "";
-  // The file part of the prefix, to check each name found: a wildcard search also matches
-  // the short forms of names.
-  const std::string name_prefix = prefix.substr(folder.get() ? folder.size() + 1 : 0);
+// Is `name` a temporary file of this program whose writer has ended? `stem` is the part before
+// the marker that it must carry ("" for any), compared without case as the file system does.
+// The writer's id is the hex number behind the marker, ended by "-"; anything else is not ours.
+bool abandoned(const char* name, const std::string& stem) {
+  const char* marker = nullptr;
+  for (const char* p = name; (p = StrStrIA(p, kTempMarker)) != nullptr; ++p) marker = p;
+  if (!marker) return false;
+  if (!stem.empty() && (static_cast<size_t>(marker - name) != stem.size() ||
+                        _strnicmp(name, stem.c_str(), stem.size()) != 0))
+    return false;
+  const char* id = marker + kTempMarkerLength;
+  char* end = nullptr;
+  const unsigned long writer = std::strtoul(id, &end, 16);
+  if (end == id || *end != '-') return false;
+  return !process_running(static_cast<DWORD>(writer));
+}
+
+// Deletes the abandoned temporary files in `folder` ("" for the current one) that carry `stem`
+// ("" for any target). A wildcard search also matches the short forms of names, so each long
+// name is checked again.
+void remove_abandoned(const std::string& folder, const std::string& stem) {
+  const std::string folder_prefix = folder.empty() ? "" : folder + "\\";
+  const std::string pattern = folder_prefix + stem + "*" + kTempMarker + "*";
+  if (pattern.size() >= MAX_PATH) return;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((prefix + "*").c_str(), &found);
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const char* name = found.cFileName;
-    if (_strnicmp(name, name_prefix.c_str(), name_prefix.size()) != 0) continue;
-    char* end = nullptr;
-    const unsigned long writer = std::strtoul(name + name_prefix.size(), &end, 16);
-    if (end == name + name_prefix.size() || *end != '-') continue;  // not one of ours
-    if (process_running(static_cast<DWORD>(writer))) continue;
-    DeleteFileA((folder_prefix + name).c_str());
+    if (abandoned(found.cFileName, stem)) DeleteFileA((folder_prefix + found.cFileName).c_str());
   } while (FindNextFileA(search, &found));
   FindClose(search);
+}
+
+// Removes the temporary files that writes of `path` by ended processes left behind. A file of
+// a running writer (this process included) is left to that writer.
+void remove_leftovers(const char* path) {
+  const Text folder = path_folder(path);
+  const std::string name = path + (folder.get() ? folder.size() + 1 : 0);
+  remove_abandoned(folder.get() ? folder.c_str() : "", name);
 }
 
 bool write_blocks(HANDLE file, std::initializer_list<const BytesBlock*> blocks) {
@@ -175,6 +192,10 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileA(temp.c_str());
   return ok;
+}
+
+void remove_abandoned_writes(const char* folder) {
+  if (folder && *folder) remove_abandoned(folder, "");
 }
 
 bool create_folder(const char* path) {

@@ -34,6 +34,11 @@ inline bool write_whole_file(const char* path, const BytesBlock* block) {
   return write_whole_file(path, {block});
 }
 
+// Removes from the folder the temporary files of write_whole_file that processes which have
+// ended left behind (a crash between writing and replacing), whatever their target. Files of
+// running writers stay.
+void remove_abandoned_writes(const char* folder);
+
 // One folder level; false when the parent is missing or the folder already exists.
 bool create_folder(const char* path);
 

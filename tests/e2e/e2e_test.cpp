@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -315,10 +316,16 @@ TEST_F(EndToEnd, StartUpLayoutCacheAndAnOfflineSecondRun) {
   // Second run, same folder, service stopped: page 1 comes from the cache, with pictures.
   ASSERT_TRUE(service().stop());
   const std::string cached_368 = read_file(folder + "\\tmp\\" + thumbnail_file(2));
+  // What a run that ended between writing a thumbnail and putting it in place leaves behind
+  // (its writer's process id is one no process has): the start clears it from the cache.
+  const std::string abandoned = folder + "\\tmp\\" + thumbnail_file(2) + ".~tmbfffffff0-7";
+  std::ofstream(abandoned, std::ios::binary) << "half a picture";
+  ASSERT_TRUE(file_exists(abandoned));
   Tool tool(tool_path(), folder);
   ASSERT_TRUE(tool.started());
   ASSERT_TRUE(tool.wait_for_page());
   EXPECT_THAT(tool.rows(), ElementsAreArray(page_rows(1)));
+  EXPECT_FALSE(file_exists(abandoned)) << "an abandoned write was left in the cache";
   for (int row = 1; row <= 4; ++row) {
     SCOPED_TRACE(row);
     const RECT r = tool.row_rect(row);

@@ -247,6 +247,23 @@ TEST(WriteWholeFile, LeftoversOfEndedWritersOfTheSameTargetAreRemoved) {
       << "only the written target's leftovers are looked at";
 }
 
+TEST(RemoveAbandonedWrites, SweepsEveryTargetsLeftoversOfEndedWritersOnly) {
+  TempFolder dir;
+  char own[64];
+  std::snprintf(own, sizeof own, "b.png.~tmb%lx-1", GetCurrentProcessId());
+  const char* gone[] = {"a.png.~tmbfffffff0-0", "模板.png.~TMBfffffff1-2", "x.~tmb1.png.~tmbfffffff2-5"};
+  const char* kept[] = {"a.png", "b.png.~tmbnotes", "c.png.~tmb-1", "d.~tmbfffffff0", "e.png.~tmbzz-1"};
+  for (const char* n : gone) put_file(dir.file(n), "half a picture");
+  for (const char* n : kept) put_file(dir.file(n), "kept");
+  put_file(dir.file(own), "being written by this process");
+  ASSERT_TRUE(create_folder(dir.file("sub.~tmbfffffff0-1").c_str()));
+  remove_abandoned_writes(dir.path().c_str());
+  for (const char* n : gone) EXPECT_FALSE(file_exists(dir.file(n).c_str())) << n;
+  for (const char* n : kept) EXPECT_TRUE(file_exists(dir.file(n).c_str())) << n;
+  EXPECT_TRUE(file_exists(dir.file(own).c_str())) << "a running writer's file stays";
+  EXPECT_TRUE(file_exists(dir.file("sub.~tmbfffffff0-1").c_str())) << "folders are not touched";
+}
+
 TEST(CreateFolder, OneLevelOnly) {
   TempFolder dir;
   EXPECT_TRUE(create_folder(dir.file("tmp").c_str()));
