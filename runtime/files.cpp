@@ -138,6 +138,21 @@ void remove_leftovers(const char* path) {
   remove_abandoned(folder.get() ? folder.c_str() : "", name);
 }
 
+// Moves `from` over `to` in one step. A reader that has the target open without delete
+// sharing (a virus scanner or indexer looking at a file just written, a viewer reading it)
+// holds the replace off only while it reads: a few short retries, 150 ms in all, ride that
+// out instead of losing the write. Anything else fails at once.
+bool replace_with(const char* from, const char* to) {
+  for (DWORD pause = 10;; pause *= 2) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                      error == ERROR_LOCK_VIOLATION;
+    if (!held || pause > 80) return false;
+    Sleep(pause);
+  }
+}
+
 bool write_blocks(HANDLE file, std::initializer_list<const BytesBlock*> blocks) {
   for (const BytesBlock* b : blocks) {
     if (!b || b->length <= 0) continue;
@@ -189,7 +204,7 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
     const DWORD kept = attributes & kKeptAttributes;
     ok = SetFileAttributesA(temp.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL) != FALSE;
   }
-  ok = ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && replace_with(temp.c_str(), path);
   if (!ok) DeleteFileA(temp.c_str());
   return ok;
 }

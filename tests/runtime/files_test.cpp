@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/runtime/temp_folder.h"
 
@@ -178,6 +179,25 @@ TEST(WriteWholeFile, FailedReplaceLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(contents(read_whole_file(path.c_str())), "old picture");
     EXPECT_EQ(dir.listing(), "cache.png") << "the temporary file is removed";
   }
+}
+
+// A reader that holds the target only for a moment (as a scanner does with a file just
+// written) delays the replace instead of failing it.
+TEST(WriteWholeFile, ReaderHoldingTheTargetBrieflyOnlyDelaysTheReplace) {
+  TempFolder dir;
+  const std::string path = dir.file("cache.png");
+  put_file(path, "old picture");
+  HANDLE held = open_for_reading_without_delete_share(path);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread reader([held] {
+    Sleep(40);
+    CloseHandle(held);
+  });
+  Bytes fresh = bytes_of("new picture");
+  EXPECT_TRUE(write_whole_file(path.c_str(), fresh.block()));
+  reader.join();
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "new picture");
+  EXPECT_EQ(dir.listing(), "cache.png");
 }
 
 TEST(WriteWholeFile, TargetThatIsAFolderIsLeftAlone) {
