@@ -18,18 +18,21 @@ Field drawFrame(Painter& p) {
   BorderMm bd = borderMm(st.border, scale * 0.8);
   const double corner = 0.8 * scale;
 
+  // The inner border: cut out of a yin field, inked on a yang one (the mode is set before).
+  auto innerBorder = [&] {
+    if (bd.inner <= 0) return;
+    double r = bd.outer + bd.gap + bd.inner / 2;
+    p.roundedRectPath(r, r, mm.w - 2 * r, mm.h - 2 * r, corner * 0.6);
+    cairo_set_line_width(cr, bd.inner);
+    p.stroke();
+  };
   double inset;
   if (p.yin()) {
     p.inkMode();
     p.roundedRectPath(0, 0, mm.w, mm.h, corner);
     p.fill();
     p.markMode();
-    if (bd.inner > 0) {
-      double r = bd.outer + bd.gap + bd.inner / 2;
-      p.roundedRectPath(r, r, mm.w - 2 * r, mm.h - 2 * r, corner * 0.6);
-      cairo_set_line_width(cr, bd.inner);
-      p.stroke();
-    }
+    innerBorder();
     inset = std::max(1.1 * scale, bd.outer + bd.gap + bd.inner) + 0.6 * scale;
   } else {
     p.inkMode();
@@ -38,12 +41,7 @@ Field drawFrame(Painter& p) {
       cairo_set_line_width(cr, bd.outer);
       p.stroke();
     }
-    if (bd.inner > 0) {
-      double r = bd.outer + bd.gap + bd.inner / 2;
-      p.roundedRectPath(r, r, mm.w - 2 * r, mm.h - 2 * r, corner * 0.6);
-      cairo_set_line_width(cr, bd.inner);
-      p.stroke();
-    }
+    innerBorder();
     inset = bd.outer + bd.gap + bd.inner + 0.7 * scale;
   }
   p.markMode();

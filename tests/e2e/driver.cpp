@@ -355,19 +355,30 @@ std::optional<std::string> StampService::wait_for_target(const std::string& pref
   return wait_for_prefix([this] { return targets(); }, prefix, from, limit);
 }
 
-SilentServer::SilentServer() {
+namespace {
+
+// A socket listening on the tool's service port, or INVALID_SOCKET. The service's old
+// connections may hold the port for a moment after it stopped.
+SOCKET listen_on_service_port() {
   start_winsock();
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   BOOL reuse = TRUE;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
   sockaddr_in a = loopback(kServicePort);
-  // The service's old connections may hold the port for a moment after it stopped.
   const bool bound = wait_until(
       [&] { return bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0; }, seconds(10));
   if (!bound || listen(s, 16) != 0) {
     closesocket(s);
-    return;
+    return INVALID_SOCKET;
   }
+  return s;
+}
+
+}  // namespace
+
+SilentServer::SilentServer() {
+  SOCKET s = listen_on_service_port();
+  if (s == INVALID_SOCKET) return;
   listener_ = s;
   thread_ = std::thread([this] { accept_loop(); });
 }
@@ -397,17 +408,8 @@ void SilentServer::accept_loop() {
 // ---- the stand-in server ------------------------------------------------------------------------
 
 StandInServer::StandInServer(uint16_t backend_port) : backend_port_(backend_port) {
-  start_winsock();
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  BOOL reuse = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
-  sockaddr_in a = loopback(kServicePort);
-  const bool bound = wait_until(
-      [&] { return bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0; }, seconds(10));
-  if (!bound || listen(s, 16) != 0) {
-    closesocket(s);
-    return;
-  }
+  SOCKET s = listen_on_service_port();
+  if (s == INVALID_SOCKET) return;
   listener_ = s;
   thread_ = std::thread([this] { accept_loop(); });
 }
