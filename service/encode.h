@@ -1,8 +1,8 @@
 // Encoders from a coverage raster and one colour to picture files.
 // PNG: 8-bit palette whose entry i is the colour at opacity i (tRNS), so the coverage bytes are
-// the pixel indexes; deflated fast (zlib, run-length) because encoding time, not size, dominates
-// the service's cost. JPEG (libturbojpeg) and GIF (giflib) have no alpha worth the
-// name, so they are composed on white; GIF keeps index 0 transparent.
+// the pixel indexes; deflated fast (run-length matching, deflate_runs.h) because encoding time,
+// not size, dominates the service's cost. JPEG (libturbojpeg) and GIF (giflib) have no alpha
+// worth the name, so they are composed on white; GIF keeps index 0 transparent.
 #pragma once
 
 #include <cstdint>

@@ -393,7 +393,7 @@ TEST(Encode, PngCarriesColourAndTransparency) {
   EXPECT_EQ(centre[3], 255);
 }
 
-// The PNG is framed by our own code around zlib, with a deflate state each thread reuses: the
+// The PNG is framed and deflated by our own code, with scratch buffers each thread reuses: the
 // indexes must come back exactly, with valid CRCs and Adler-32 (the decoder checks both), for
 // odd widths with padded rows, one pixel, a picture far larger than the last, and from several
 // threads at once.
