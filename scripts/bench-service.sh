@@ -16,7 +16,10 @@ flock /tmp/tambrel-build.lock cmake --build --preset native --target stampd stam
 echo "== render + encode (Google Benchmark)"
 flock /tmp/tambrel-build.lock build/native/tests/service/stampd_bench --benchmark_min_time=0.5
 
-echo "== generation round trip over HTTP (wrk, ${duration}s, 2 threads, 32 connections)"
+# One wrk thread drives the 32 connections: on two cores a second one, always runnable next to
+# the service's two workers, was seen (perf sched) to hold a core for 100 ms at a time while the
+# kernel's network work for the service waited behind it, which put those stalls into the p99.
+echo "== generation round trip over HTTP (wrk, ${duration}s, 1 thread, 32 connections)"
 build/native/service/stampd --listen 127.0.0.1:$port --cache-mb $cache_mb --no-access-log 2>/dev/null &
 pid=$!
 trap 'kill $pid 2>/dev/null || true; wait $pid 2>/dev/null || true' EXIT
@@ -28,7 +31,7 @@ peak=0
     sleep 1
   done ) > /tmp/stampd-rss.$$ &
 sampler=$!
-flock /tmp/tambrel-build.lock wrk -t2 -c32 -d"${duration}s" --latency -s scripts/wrk-generation.lua "http://127.0.0.1:$port" |
+flock /tmp/tambrel-build.lock wrk -t1 -c32 -d"${duration}s" --latency -s scripts/wrk-generation.lua "http://127.0.0.1:$port" |
   grep -E "Requests/sec|stamps/s|p50|errors|Latency  "
 kill $pid; wait $pid 2>/dev/null || true
 trap - EXIT
