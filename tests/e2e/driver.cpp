@@ -376,21 +376,22 @@ SOCKET listen_on_service_port() {
 
 }  // namespace
 
-SilentServer::SilentServer() {
+ServicePortListener::ServicePortListener(std::function<void(SOCKET)> on_accept)
+    : on_accept_(std::move(on_accept)) {
   SOCKET s = listen_on_service_port();
   if (s == INVALID_SOCKET) return;
   listener_ = s;
   thread_ = std::thread([this] { accept_loop(); });
 }
 
-SilentServer::~SilentServer() {
+void ServicePortListener::stop() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
   if (listener_ != INVALID_SOCKET) closesocket(listener_);
-  for (SOCKET s : held_) closesocket(s);
+  listener_ = INVALID_SOCKET;
 }
 
-void SilentServer::accept_loop() {
+void ServicePortListener::accept_loop() {
   while (!stopping_) {
     fd_set read_set;
     FD_ZERO(&read_set);
@@ -398,26 +399,32 @@ void SilentServer::accept_loop() {
     timeval tick{0, 50000};
     if (select(0, &read_set, nullptr, nullptr, &tick) <= 0) continue;
     SOCKET c = accept(listener_, nullptr, nullptr);
-    if (c == INVALID_SOCKET) continue;
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_.push_back(c);  // held open, unanswered, until the server goes away
-    ++accepted_;
+    if (c != INVALID_SOCKET) on_accept_(c);
   }
+}
+
+SilentServer::SilentServer()
+    : listener_([this](SOCKET c) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_.push_back(c);  // held open, unanswered, until the server goes away
+        ++accepted_;
+      }) {}
+
+SilentServer::~SilentServer() {
+  listener_.stop();
+  for (SOCKET s : held_) closesocket(s);
 }
 
 // ---- the stand-in server ------------------------------------------------------------------------
 
-StandInServer::StandInServer(uint16_t backend_port) : backend_port_(backend_port) {
-  SOCKET s = listen_on_service_port();
-  if (s == INVALID_SOCKET) return;
-  listener_ = s;
-  thread_ = std::thread([this] { accept_loop(); });
-}
+StandInServer::StandInServer(uint16_t backend_port)
+    : backend_port_(backend_port), listener_([this](SOCKET c) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        workers_.emplace_back([this, c] { answer(c); });
+      }) {}
 
 StandInServer::~StandInServer() {
-  stopping_ = true;
-  if (thread_.joinable()) thread_.join();
-  if (listener_ != INVALID_SOCKET) closesocket(listener_);
+  listener_.stop();
   std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -443,20 +450,6 @@ size_t StandInServer::count_targets_starting_with(const std::string& prefix) con
 std::optional<std::string> StandInServer::wait_for_target(const std::string& prefix, size_t from,
                                                           milliseconds limit) const {
   return wait_for_prefix([this] { return targets(); }, prefix, from, limit);
-}
-
-void StandInServer::accept_loop() {
-  while (!stopping_) {
-    fd_set read_set;
-    FD_ZERO(&read_set);
-    FD_SET(listener_, &read_set);
-    timeval tick{0, 50000};
-    if (select(0, &read_set, nullptr, nullptr, &tick) <= 0) continue;
-    SOCKET c = accept(listener_, nullptr, nullptr);
-    if (c == INVALID_SOCKET) continue;
-    std::lock_guard<std::mutex> lock(mutex_);
-    workers_.emplace_back([this, c] { answer(c); });
-  }
 }
 
 void StandInServer::answer(SOCKET client) {
@@ -505,7 +498,7 @@ void StandInServer::answer(SOCKET client) {
     }
   }
   const auto until = Clock::now() + rule.delay;
-  while (!stopping_ && Clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
+  while (!listener_.stopping() && Clock::now() < until) std::this_thread::sleep_for(milliseconds(10));
   size_t sent = 0;
   while (sent < response.size()) {
     const int n = send(client, response.data() + sent, static_cast<int>(std::min<size_t>(response.size() - sent, 1 << 16)), 0);

@@ -128,6 +128,28 @@ class StampService {
   std::thread heartbeat_;
 };
 
+// Listens on the tool's service address 127.0.0.1:8077 and hands every connection it accepts to
+// on_accept, on a thread of its own, until stop() or destruction.
+class ServicePortListener {
+ public:
+  explicit ServicePortListener(std::function<void(SOCKET)> on_accept);
+  ServicePortListener(const ServicePortListener&) = delete;
+  ServicePortListener& operator=(const ServicePortListener&) = delete;
+  ~ServicePortListener() { stop(); }
+  bool listening() const { return listener_ != INVALID_SOCKET; }
+  // No connection is handed over once this returns.
+  void stop();
+  // From the start of stop(): work on connections already handed over may end early.
+  bool stopping() const { return stopping_; }
+
+ private:
+  void accept_loop();
+  std::function<void(SOCKET)> on_accept_;
+  SOCKET listener_ = INVALID_SOCKET;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
 // A listener on 127.0.0.1:8077 that accepts connections and never answers them.
 class SilentServer {
  public:
@@ -135,17 +157,14 @@ class SilentServer {
   SilentServer(const SilentServer&) = delete;
   SilentServer& operator=(const SilentServer&) = delete;
   ~SilentServer();
-  bool listening() const { return listener_ != INVALID_SOCKET; }
+  bool listening() const { return listener_.listening(); }
   int accepted() const { return accepted_.load(); }
 
  private:
-  void accept_loop();
-  SOCKET listener_ = INVALID_SOCKET;
   std::atomic<int> accepted_{0};
-  std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::vector<SOCKET> held_;
-  std::thread thread_;
+  ServicePortListener listener_;  // last: made after, and stopped before, what it hands to
 };
 
 // A stand-in for the service on the tool's address 127.0.0.1:8077, in the test program itself:
@@ -163,7 +182,7 @@ class StandInServer {
   StandInServer(const StandInServer&) = delete;
   StandInServer& operator=(const StandInServer&) = delete;
   ~StandInServer();
-  bool listening() const { return listener_ != INVALID_SOCKET; }
+  bool listening() const { return listener_.listening(); }
 
   void set_rules(std::vector<Rule> rules);
   // Request targets in the order they arrived.
@@ -172,16 +191,13 @@ class StandInServer {
   std::optional<std::string> wait_for_target(const std::string& prefix, size_t from, milliseconds limit) const;
 
  private:
-  void accept_loop();
   void answer(SOCKET client);
   uint16_t backend_port_;
-  SOCKET listener_ = INVALID_SOCKET;
-  std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
   std::vector<std::string> targets_;
   std::vector<std::thread> workers_;
-  std::thread thread_;
+  ServicePortListener listener_;  // last: made after, and stopped before, what it hands to
 };
 
 // ---- real input (the input system, as a person's mouse and keyboard) -------------------------
