@@ -167,11 +167,15 @@ class Session : public std::enable_shared_from_this<Session> {
     // a client that sent no complete header in time gets a 408 first.
     stream_.expires_never();
     timedOut_ = false;
+    partialRequest_ = false;
     reading_ = true;
     timer_.expires_after(server_->options.timeout);
-    timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
-      if (ec || !self->reading_) return;
+    // A wait that had already completed when the previous read cancelled it still runs its
+    // handler; the generation keeps it from timing out this read.
+    timer_.async_wait([self = shared_from_this(), generation = ++readGeneration_](beast::error_code ec) {
+      if (ec || !self->reading_ || generation != self->readGeneration_) return;
       self->timedOut_ = true;
+      self->partialRequest_ = self->buffer_.size() > 0 || self->parser_->got_some();
       beast::error_code ignored;
       self->stream_.socket().cancel(ignored);
     });
@@ -183,7 +187,13 @@ class Session : public std::enable_shared_from_this<Session> {
     reading_ = false;
     timer_.cancel();
     if (timedOut_) {
-      respondError(408, "request timeout");
+      // An idle keep-alive connection is closed without a word: a client that sends its next
+      // request as we time out would read an unsolicited 408 as that request's answer. Only a
+      // request that has begun to arrive is owed one.
+      if (partialRequest_)
+        respondError(408, "request timeout");
+      else
+        close();
       return;
     }
     if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted ||
@@ -287,6 +297,8 @@ class Session : public std::enable_shared_from_this<Session> {
   bool registered_ = false;
   bool reading_ = false;
   bool timedOut_ = false;
+  bool partialRequest_ = false;       // bytes of a request had arrived when the read timed out
+  unsigned long readGeneration_ = 0;  // which read the header timer belongs to
 };
 
 bool outOfDescriptors(const beast::error_code& ec) {
