@@ -426,7 +426,7 @@ def service_source(records, styles):
         "// those files instead. Titles and samples are UTF-8, escaped so that no compiler character",
         "// set can re-encode them.",
         "",
-        '#include "catalog_entry.h"',
+        '#include "catalog/catalog_entry.h"',
         "",
         "namespace tambrel::catalog {",
         "",

@@ -15,12 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "catalog.h"
-#include "fonts.h"
-#include "http_server.h"
-#include "stamp_service.h"
+#include "catalog/catalog.h"
+#include "catalog/fonts.h"
+#include "server/http_server.h"
 #include "stampd_config.h"
-#include "text.h"
+#include "stamps/stamp_service.h"
+#include "text/text.h"
+#include "web/site.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ bool checkFontFolder(const std::string& dir) {
 int main(int argc, char** argv) {
   using namespace tambrel;
   std::string listen = TAMBREL_SERVICE_HOST;
+  std::string downloadsDir;  // /download's folder; empty: nothing offered
   std::vector<std::string> fontDirs;
   ServiceOptions service;
   service.pairKey = TAMBREL_PAIR_KEY;
@@ -185,7 +187,7 @@ int main(int argc, char** argv) {
     } else if (a == "--access-log") {
       accessLogPath = value("--access-log");
     } else if (a == "--downloads") {
-      service.downloadsDir = value("--downloads");
+      downloadsDir = value("--downloads");
     } else if (a == "--no-access-log") {
       accessLog = false;
     } else {
@@ -197,8 +199,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "stampd: bad value for --listen: '%s' (want HOST:PORT)\n", listen.c_str());
     return 2;
   }
-  if (std::error_code ec; !service.downloadsDir.empty() && !std::filesystem::is_directory(service.downloadsDir, ec)) {
-    std::fprintf(stderr, "stampd: bad value for --downloads: '%s' (not a folder)\n", service.downloadsDir.c_str());
+  if (std::error_code ec; !downloadsDir.empty() && !std::filesystem::is_directory(downloadsDir, ec)) {
+    std::fprintf(stderr, "stampd: bad value for --downloads: '%s' (not a folder)\n", downloadsDir.c_str());
     return 2;
   }
   std::FILE* logFile = nullptr;
@@ -236,7 +238,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   StampService stamps(catalog, *fonts, service);
-  HttpServer http(stamps, server);
+  Site site(stamps, WebOptions{service.latestVersion, downloadsDir});
+  HttpServer http(site, server);
   std::string error;
   if (!http.listen(&error)) {
     std::fprintf(stderr, "stampd: %s\n", error.c_str());

@@ -5,13 +5,13 @@
 #include <atomic>
 #include <memory>
 
-#include "catalog.h"
-#include "encode.h"
-#include "fonts.h"
-#include "render.h"
-#include "stamp_service.h"
-#include "text.h"
-#include "vector.h"
+#include "catalog/catalog.h"
+#include "catalog/fonts.h"
+#include "draw/render.h"
+#include "draw/vector.h"
+#include "encode/encode.h"
+#include "stamps/stamp_service.h"
+#include "text/text.h"
 
 namespace {
 

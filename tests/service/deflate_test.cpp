@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "deflate_runs.h"
-#include "render.h"
+#include "draw/render.h"
+#include "encode/deflate_runs.h"
 #include "test_support.h"
-#include "text.h"
+#include "text/text.h"
 
 namespace tambrel {
 namespace {

@@ -5,12 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "catalog.h"
-#include "fonts.h"
-#include "render.h"
-#include "stamp_service.h"
-#include "style.h"
-#include "text.h"
+#include "catalog/catalog.h"
+#include "catalog/fonts.h"
+#include "catalog/style.h"
+#include "draw/render.h"
+#include "stamps/stamp_service.h"
+#include "text/text.h"
+#include "web/site.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tambrel;
@@ -22,10 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.cacheBytes = 4u << 20;
     return new StampService(Catalog::builtIn(), *fonts, o);
   }();
+  static Site* site = new Site(*service, WebOptions{});
   if (size == 0) return 0;
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 4) {
-    case 0: service->handle("GET", input); break;
+    case 0: site->handle("GET", input); break;
     case 1: service->handle("GET", "/aosbegin.php?" + input); break;
     case 2: service->handle("HEAD", "/stamp/" + input); break;
     default: {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "http_server.h"
+#include "server/http_server.h"
 #include "test_support.h"
 
 namespace tambrel {
@@ -33,7 +33,7 @@ struct RunningServer {
     o.threads = 2;
     o.timeout = timeout;
     o.accessLog = log;
-    server = std::make_unique<HttpServer>(service, o);
+    server = std::make_unique<HttpServer>(site, o);
     std::string error;
     if (!server->listen(&error)) throw std::runtime_error(error);
     thread = std::thread([this] { server->run(); });
@@ -51,6 +51,7 @@ struct RunningServer {
   unsigned short port() const { return server->port(); }
 
   StampService service;
+  Site site{service, WebOptions{}};
   std::unique_ptr<HttpServer> server;
   std::thread thread;
 };

@@ -10,12 +10,12 @@
 #include <cmath>
 #include <thread>
 
-#include "encode.h"
-#include "render.h"
-#include "render_core.h"
-#include "stamp_service.h"
+#include "draw/render.h"
+#include "draw/render_core.h"
+#include "encode/encode.h"
+#include "stamps/stamp_service.h"
 #include "test_support.h"
-#include "text.h"
+#include "text/text.h"
 
 namespace tambrel {
 namespace {

@@ -2,10 +2,11 @@
 // thumbnails and caching.
 #include <gtest/gtest.h>
 
-#include "render.h"
-#include "stamp_service.h"
+#include "draw/render.h"
+#include "stamps/stamp_service.h"
 #include "test_support.h"
-#include "text.h"
+#include "text/text.h"
+#include "web/site.h"
 
 namespace tambrel {
 namespace {
@@ -42,6 +43,7 @@ class ServiceTest : public ::testing::Test {
     return body.substr(a + 12, b - a - 12);
   }
   StampService service_;
+  Site site_{service_, WebOptions{}};  // the page and /download in front of the stamp endpoints
 };
 
 TEST_F(ServiceTest, GenerationRepliesWithSelfDescribingAsciiPath) {
@@ -164,7 +166,7 @@ TEST_F(ServiceTest, PathsAndMethods) {
       {"GET", "/stamp/368/0/A.pdf", 400},
   };
   for (const Case& c : cases) {
-    Response r = service_.handle(c.method, c.target);
+    Response r = site_.handle(c.method, c.target);
     EXPECT_EQ(r.status, c.status) << c.method << " " << c.target.substr(0, 100);
   }
 }
@@ -221,7 +223,7 @@ TEST_F(ServiceTest, EveryFormatIsServedImmutableThroughTheCache) {
   // The generation reply keeps naming the PNG, and the web page learns every format.
   Response gen = service_.handle("GET", "/aosbegin.php?text=%E5%A4%A9%E5%AE%9D&id=365&signsize=300");
   EXPECT_TRUE(picturePath(gen).ends_with(".png")) << *gen.body;
-  EXPECT_TRUE(service_.handle("GET", "/templates.json").body->starts_with("{\"formats\":[\"png\",\"svg\",\"pdf\"]"));
+  EXPECT_TRUE(site_.handle("GET", "/templates.json").body->starts_with("{\"formats\":[\"png\",\"svg\",\"pdf\"]"));
 }
 
 // pHYs of a PNG in pixels per metre, 0 when it has none.

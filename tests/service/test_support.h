@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "catalog.h"
-#include "fonts.h"
+#include "catalog/catalog.h"
+#include "catalog/fonts.h"
 
 namespace tambrel::testing_support {
 

@@ -1,7 +1,7 @@
 // Percent-decoding, query splitting, UTF-8/GBK classification and integer parsing.
 #include <gtest/gtest.h>
 
-#include "text.h"
+#include "text/text.h"
 
 namespace tambrel::text {
 namespace {

@@ -5,10 +5,10 @@
 
 #include <ctime>
 
-#include "stamp_service.h"
 #include "stampd_config.h"
+#include "stamps/stamp_service.h"
+#include "stamps/update.h"
 #include "test_support.h"
-#include "update.h"
 
 namespace tambrel {
 namespace {

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "render.h"
+#include "draw/render.h"
+#include "draw/vector.h"
 #include "test_support.h"
-#include "text.h"
-#include "vector.h"
+#include "text/text.h"
 
 namespace tambrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "test_support.h"
-#include "web_pages.h"
+#include "web/web_pages.h"
 
 namespace tambrel {
 namespace {

@@ -1,0 +1,174 @@
+// Stamp rendering into a coverage raster; see render.h for the approach. The shapes are drawn
+// by their own files over the common core (render_core.h); this file sets up the surface,
+// reuses the text-independent layers of round and oval seals, and ages the result.
+#include "draw/render.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "draw/render_core.h"
+#include "text/text.h"
+
+namespace tambrel {
+namespace {
+
+using namespace draw;
+
+Raster blankRaster(NaturalSize px) {
+  Raster raster;
+  raster.width = px.width;
+  raster.height = px.height;
+  raster.stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, px.width);
+  raster.alpha.assign(static_cast<size_t>(raster.stride) * px.height, 0);
+  return raster;
+}
+
+SurfacePtr surfaceFor(Raster& raster) {
+  return SurfacePtr(cairo_image_surface_create_for_data(raster.alpha.data(), CAIRO_FORMAT_A8, raster.width,
+                                                        raster.height, raster.stride));
+}
+
+// A context in millimetres of the seal, centred on the surface, drawing opaque coverage.
+ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, NaturalSize px) {
+  ContextPtr cr(cairo_create(surface));
+  setDrawingOptions(cr.get());
+
+  ShapeMm mm = shapeMm(style.shape);
+  const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
+  cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
+  cairo_scale(cr.get(), pxPerMm, pxPerMm);
+  cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
+  return cr;
+}
+
+// Everything of a round or oval seal that decides its ring(s) and star.
+struct FixedKey {
+  Shape shape;
+  Relief relief;
+  Border border;
+  Emblem emblem;
+  Bottom bottom;
+  int maxChars;
+  bool line;
+  int width, height;
+  bool operator==(const FixedKey&) const = default;
+};
+
+// Coverage of the text-independent layers per template look and size, shared by all threads.
+// Bounded in bytes (least recently used first out) so that requests for many sizes cannot grow
+// it: at the usual sizes it holds every template, and a miss only costs the drawing it saves.
+class FixedLayerCache {
+ public:
+  static constexpr size_t kBudget = 8u << 20;
+
+  std::shared_ptr<const std::vector<uint8_t>> find(const FixedKey& key) {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->first == key) {
+        entries_.splice(entries_.begin(), entries_, it);
+        return it->second;
+      }
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<const std::vector<uint8_t>> insert(const FixedKey& key, std::vector<uint8_t> alpha) {
+    auto value = std::make_shared<const std::vector<uint8_t>>(std::move(alpha));
+    if (value->size() > kBudget / 8) return value;  // a rare huge size: not worth a slot
+    std::lock_guard lock(mutex_);
+    for (const auto& entry : entries_)
+      if (entry.first == key) return entry.second;  // another thread drew it meanwhile
+    entries_.emplace_front(key, value);
+    bytes_ += value->size();
+    while (bytes_ > kBudget) {
+      bytes_ -= entries_.back().second->size();
+      entries_.pop_back();
+    }
+    return value;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::list<std::pair<FixedKey, std::shared_ptr<const std::vector<uint8_t>>>> entries_;
+  size_t bytes_ = 0;
+};
+
+FixedLayerCache& fixedLayers() {
+  static FixedLayerCache cache;
+  return cache;
+}
+
+}  // namespace
+
+NaturalSize stampPixelSize(const StampStyle& style, int longSide) {
+  NaturalSize nat = naturalSize(style.shape);
+  if (longSide <= 0) return nat;
+  ShapeMm mm = shapeMm(style.shape);
+  double ratio = mm.w / mm.h;
+  if (ratio >= 1) return {longSide, std::max(1, static_cast<int>(std::lround(longSide / ratio)))};
+  return {std::max(1, static_cast<int>(std::lround(longSide * ratio))), longSide};
+}
+
+Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide) {
+  NaturalSize px = stampPixelSize(style, longSide);
+  Raster raster = blankRaster(px);
+  SurfacePtr surface = surfaceFor(raster);
+  ContextPtr cr = stampContext(surface.get(), style, px);
+  ShapeMm mm = shapeMm(style.shape);
+  const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
+
+  Painter painter(fonts, style, cr.get());
+  painter.emboldenMm = emboldenMm(fonts, style);
+  const StampText split = splitStampText(style, text);
+  const std::u32string& body = split.body;
+  const std::u32string& horizontal = split.horizontal;
+
+  switch (style.shape) {
+    case Shape::Round:
+    case Shape::Oval: {
+      FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
+                   style.maxChars,  // with no emblem or bottom line a small seal has no star
+                   !horizontal.empty(), px.width, px.height};
+      std::shared_ptr<const std::vector<uint8_t>> base = fixedLayers().find(key);
+      if (!base) {
+        // Drawn exactly as the first strokes of a full render: a fresh context on a blank
+        // surface with the same transformation and tolerance, so copying it changes no pixel.
+        Raster fixedRaster = blankRaster(px);
+        SurfacePtr fixedSurface = surfaceFor(fixedRaster);
+        ContextPtr fixedCr = stampContext(fixedSurface.get(), style, px);
+        Painter fixedPainter(fonts, style, fixedCr.get());
+        drawEllipseSeal(fixedPainter, body, horizontal, Layer::Fixed);
+        cairo_surface_flush(fixedSurface.get());
+        base = fixedLayers().insert(key, std::move(fixedRaster.alpha));
+      }
+      std::memcpy(raster.alpha.data(), base->data(), raster.alpha.size());
+      cairo_surface_mark_dirty(surface.get());
+      drawEllipseSeal(painter, body, horizontal, Layer::Text);
+      break;
+    }
+    default: drawShape(painter, split, Layer::All); break;
+  }
+  cairo_surface_flush(surface.get());
+  if (style.aged) {
+    cairo_identity_matrix(cr.get());
+    cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
+    cairo_scale(cr.get(), pxPerMm, pxPerMm);
+    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text));
+  }
+  cairo_surface_flush(surface.get());
+  raster.pxPerMm = pxPerMm;
+  return raster;
+}
+
+SealSizeMm sealSizeMm(Shape shape) {
+  ShapeMm mm = shapeMm(shape);
+  return {mm.w, mm.h};
+}
+
+}  // namespace tambrel

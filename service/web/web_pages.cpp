@@ -1,0 +1,263 @@
+// The service's web face; see web_pages.h.
+#include "web/web_pages.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "web/web_assets.h"
+
+namespace tambrel {
+namespace {
+
+// Scripts, styles, pictures and requests from the page's own origin only; no inline code, no
+// plugins, no framing.
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'self'; img-src 'self'; object-src 'none'; base-uri 'none'; form-action 'self'; "
+    "frame-ancestors 'none'";
+
+// Larger files are not what /download is for; refusing them keeps a misconfigured folder from
+// filling the memory.
+constexpr std::uintmax_t kMaxDownloadBytes = 512u << 20;
+
+void addPageHeaders(Response& r) {
+  r.headers.emplace_back("Content-Security-Policy", kContentSecurityPolicy);
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Referrer-Policy", "no-referrer");
+}
+
+// Small answers a browser keeps and revalidates on every use: the ETag makes that a 304.
+Response cacheable(std::string contentType, std::string body) {
+  Response r;
+  r.contentType = std::move(contentType);
+  addPageHeaders(r);
+  r.headers.emplace_back("Cache-Control", "no-cache");
+  r.headers.emplace_back("ETag", etagOf(body));
+  r.body = std::make_shared<const std::string>(std::move(body));
+  return r;
+}
+
+std::string humanSize(std::uintmax_t bytes) {
+  char buf[32];
+  if (bytes >= (1u << 20))
+    std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / (1u << 20));
+  else
+    std::snprintf(buf, sizeof buf, "%.0f KB", static_cast<double>(bytes) / 1024 + 0.5);
+  return buf;
+}
+
+}  // namespace
+
+// Files offered for download are read on request and kept while their size and time stay the
+// same, so an operator can replace them without restarting the service.
+struct WebPages::FileCache {
+  struct Entry {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type time;
+    std::shared_ptr<const std::string> bytes;
+  };
+  std::mutex mutex;
+  std::map<std::string, Entry, std::less<>> entries;
+};
+
+std::string htmlEscape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
+      // '<' and friends as escapes too: the text stays inert even if someone inlines it.
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string etagOf(std::string_view bytes) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "\"%016" PRIx64 "\"", h);
+  return buf;
+}
+
+bool etagMatches(std::string_view ifNoneMatch, std::string_view etag) {
+  // If-None-Match compares weakly: W/"x" names "x".
+  if (etag.starts_with("W/")) etag.remove_prefix(2);
+  size_t i = 0;
+  while (i < ifNoneMatch.size()) {
+    while (i < ifNoneMatch.size() && (ifNoneMatch[i] == ' ' || ifNoneMatch[i] == '\t' || ifNoneMatch[i] == ','))
+      ++i;
+    if (i >= ifNoneMatch.size()) break;
+    if (ifNoneMatch[i] == '*') return true;
+    if (ifNoneMatch.substr(i).starts_with("W/")) i += 2;
+    if (i >= ifNoneMatch.size() || ifNoneMatch[i] != '"') return false;  // malformed: no match
+    size_t end = ifNoneMatch.find('"', i + 1);
+    if (end == std::string_view::npos) return false;
+    if (ifNoneMatch.substr(i, end - i + 1) == etag) return true;
+    i = end + 1;
+  }
+  return false;
+}
+
+void applyConditional(Response& response, std::string_view ifNoneMatch) {
+  if (response.status != 200 || ifNoneMatch.empty()) return;
+  for (const auto& [name, value] : response.headers) {
+    if (name == "ETag" && etagMatches(ifNoneMatch, value)) {
+      response.status = 304;
+      response.body.reset();
+      return;
+    }
+  }
+}
+
+std::string templatesJson(const Catalog& catalog) {
+  std::string out = "{\"formats\":[";
+  for (size_t i = 0; i < kStampFormats.size(); ++i) out += (i ? "," : "") + jsonString(kStampFormats[i].extension);
+  out += "],\"minChars\":" + std::to_string(kMinChars) + ",\"minSize\":" + std::to_string(kMinSignSize) +
+         ",\"maxSize\":" + std::to_string(kMaxSignSize) + ",\"templates\":[";
+  bool first = true;
+  for (const Template& t : catalog.all()) {
+    out += first ? "\n" : ",\n";
+    first = false;
+    out += "{\"id\":" + std::to_string(t.id) + ",\"title\":" + jsonString(t.title) +
+           ",\"thumbnail\":" + jsonString(t.thumbnail) + ",\"capacity\":" + std::to_string(t.style.maxChars) + "}";
+  }
+  return out + "\n]}\n";
+}
+
+WebPages::WebPages(const Catalog& catalog, WebOptions options)
+    : options_(std::move(options)), files_(std::make_unique<FileCache>()) {
+  for (size_t i = 0; i < web::kAssetCount; ++i) {
+    const web::Asset& a = web::kAssets[i];
+    fixed_.emplace(a.path, cacheable(a.contentType, std::string(a.data, a.size)));
+  }
+  fixed_.emplace("/index.html", fixed_.at("/"));
+  fixed_.emplace("/templates.json", cacheable("application/json", templatesJson(catalog)));
+}
+
+WebPages::~WebPages() = default;
+
+std::vector<std::string> WebPages::offeredNames() const {
+  // A version that could climb out of the folder names no file.
+  if (options_.version.find_first_of("/\\") != std::string::npos || options_.version.find("..") != std::string::npos)
+    return {};
+  return {"Tambrel-" + options_.version + "-setup.exe", "Tambrel-" + options_.version + "-win64.zip"};
+}
+
+std::optional<Response> WebPages::handle(std::string_view path) const {
+  if (auto it = fixed_.find(path); it != fixed_.end()) return it->second;
+  if (path == "/download" || path == "/download/") return downloadPage();
+  if (path.starts_with("/download/")) {
+    auto r = downloadFile(path.substr(10));
+    if (r) return r;
+    Response missing;
+    missing.status = 404;
+    missing.body = std::make_shared<const std::string>("not found\n");
+    return missing;
+  }
+  return std::nullopt;
+}
+
+std::optional<Response> WebPages::downloadFile(std::string_view name) const {
+  if (options_.downloadsDir.empty()) return std::nullopt;
+  auto names = offeredNames();
+  auto it = std::find(names.begin(), names.end(), name);
+  if (it == names.end()) return std::nullopt;  // only the offered names, never a path from the request
+  std::filesystem::path file = std::filesystem::path(options_.downloadsDir) / *it;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+  std::uintmax_t size = std::filesystem::file_size(file, ec);
+  auto time = std::filesystem::last_write_time(file, ec);
+  if (ec || size > kMaxDownloadBytes) return std::nullopt;
+
+  std::shared_ptr<const std::string> bytes;
+  {
+    std::lock_guard lock(files_->mutex);
+    auto cached = files_->entries.find(*it);
+    if (cached != files_->entries.end() && cached->second.size == size && cached->second.time == time)
+      bytes = cached->second.bytes;
+  }
+  if (!bytes) {
+    std::ifstream in(file, std::ios::binary);
+    std::string data(size, '\0');
+    if (!in.read(data.data(), static_cast<std::streamsize>(size))) return std::nullopt;
+    bytes = std::make_shared<const std::string>(std::move(data));
+    std::lock_guard lock(files_->mutex);
+    files_->entries[*it] = {size, time, bytes};
+  }
+  Response r;
+  r.contentType = it->ends_with(".zip") ? "application/zip" : "application/vnd.microsoft.portable-executable";
+  r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + *it + "\"");
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Cache-Control", "no-cache");
+  char tag[64];
+  std::snprintf(tag, sizeof tag, "\"%jx-%jx\"", static_cast<std::uintmax_t>(size),
+                static_cast<std::uintmax_t>(time.time_since_epoch().count()));
+  r.headers.emplace_back("ETag", tag);
+  r.body = std::move(bytes);
+  return r;
+}
+
+Response WebPages::downloadPage() const {
+  std::string list;
+  if (!options_.downloadsDir.empty()) {
+    const char* labels[] = {"安装程序", "免安装压缩包"};
+    auto names = offeredNames();
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::error_code ec;
+      std::filesystem::path file = std::filesystem::path(options_.downloadsDir) / names[i];
+      if (!std::filesystem::is_regular_file(file, ec)) continue;
+      std::uintmax_t size = std::filesystem::file_size(file, ec);
+      if (ec || size > kMaxDownloadBytes) continue;
+      list += "<li><a href=\"/download/" + htmlEscape(names[i]) + "\" download>" + htmlEscape(names[i]) +
+              "</a> <span class=\"muted\">" + labels[i] + "，" + humanSize(size) + "</span></li>\n";
+    }
+  }
+  std::string version = htmlEscape(options_.version);
+  std::string body = R"(<!DOCTYPE html>
+<html lang="zh-CN"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width, initial-scale=1">
+<title>下载 Tambrel</title><link rel="stylesheet" href="/maker.css"></head><body>
+<header class="top"><h1>下载 Tambrel</h1><a href="/">返回印章制作</a></header>
+<main class="narrow">
+<p>Tambrel 是制作印章图片的 Windows 桌面工具，最新版本：)" + version + R"(。</p>
+)";
+  if (list.empty())
+    body += "<p class=\"notice\" id=\"no-downloads\">本服务目前没有提供安装包。请向您的管理员索取，或直接在 <a href=\"/\">印章制作</a> 页面在线生成印章。</p>\n";
+  else
+    body += "<ul class=\"downloads\" id=\"downloads\">\n" + list + "</ul>\n";
+  body += R"(<p class="notice">生成的印章图片仅供合法用途（艺术创作、个人印章与闲章、教学演示、样章展示），请勿用于伪造公章、合同章、财务章或任何具有法律效力的印鉴。</p>
+</main></body></html>
+)";
+  Response r = cacheable("text/html; charset=utf-8", std::move(body));
+  return r;
+}
+
+}  // namespace tambrel
