@@ -179,6 +179,68 @@ struct FtLibraryDeleter {
   void operator()(FT_Library lib) const { FT_Done_FreeType(lib); }
 };
 
+// FreeType's library object is not for sharing between threads; each keeps its own.
+FT_Library ftLibrary() {
+  thread_local std::unique_ptr<FT_LibraryRec_, FtLibraryDeleter> library = [] {
+    FT_Library lib = nullptr;
+    return std::unique_ptr<FT_LibraryRec_, FtLibraryDeleter>(FT_Init_FreeType(&lib) == 0 ? lib : nullptr);
+  }();
+  return library.get();
+}
+
+// An outline in FreeType's terms, built from cairo paths (lines and cubic curves).
+struct FtOutline {
+  std::vector<FT_Vector> points;
+  std::vector<char> tags;
+  std::vector<short> contours;
+
+  void clear() { points.clear(), tags.clear(), contours.clear(); }
+  size_t bytes() const { return points.size() * sizeof(FT_Vector) + tags.size() + contours.size() * sizeof(short); }
+  bool fits() const { return points.size() <= 32767 && contours.size() <= 32767; }
+
+  // Appends the closed contours of a path, each point through `map`. A lone move or a line
+  // covers nothing and is dropped.
+  template <typename Map>
+  void append(const cairo_path_t& path, Map map) {
+    size_t contourStart = points.size();
+    auto endContour = [&] {
+      if (points.size() - contourStart >= 3) {
+        contours.push_back(static_cast<short>(points.size() - 1));
+        contourStart = points.size();
+      } else {
+        points.resize(contourStart), tags.resize(contourStart);
+      }
+    };
+    auto add = [&](const cairo_path_data_t& p, char tag) {
+      points.push_back(map(p.point.x, p.point.y));
+      tags.push_back(tag);
+    };
+    for (int i = 0; i < path.num_data; i += path.data[i].header.length) {
+      const cairo_path_data_t* d = &path.data[i];
+      switch (d->header.type) {
+        case CAIRO_PATH_MOVE_TO: endContour(), add(d[1], FT_CURVE_TAG_ON); break;
+        case CAIRO_PATH_LINE_TO: add(d[1], FT_CURVE_TAG_ON); break;
+        case CAIRO_PATH_CURVE_TO:
+          add(d[1], FT_CURVE_TAG_CUBIC), add(d[2], FT_CURVE_TAG_CUBIC), add(d[3], FT_CURVE_TAG_ON);
+          break;
+        case CAIRO_PATH_CLOSE_PATH: break;
+      }
+    }
+    endContour();
+  }
+
+  FT_Outline view() {
+    FT_Outline o{};
+    o.n_points = static_cast<short>(points.size());
+    o.n_contours = static_cast<short>(contours.size());
+    o.points = points.data();
+    o.tags = tags.data();
+    o.contours = contours.data();
+    o.flags = FT_OUTLINE_NONE;  // non-zero winding, as cairo fills
+    return o;
+  }
+};
+
 struct SpanTarget {
   uint8_t* data;
   int stride;
@@ -204,6 +266,125 @@ void compositeSpans(int y, int count, const FT_Span* spans, void* user) {
   }
 }
 
+// Fills a device-space outline (26.6 pixels) onto the context's A8 target in its operator,
+// which freeTypeTarget() has approved.
+bool renderOutline(cairo_t* cr, FtOutline& o) {
+  if (o.contours.empty()) return true;
+  cairo_surface_t* target = cairo_get_target(cr);
+  FT_Outline outline = o.view();
+  cairo_surface_flush(target);
+  SpanTarget t{cairo_image_surface_get_data(target), cairo_image_surface_get_stride(target),
+               cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR};
+  FT_Raster_Params params{};
+  params.source = &outline;
+  params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
+  params.gray_spans = compositeSpans;
+  params.user = &t;
+  params.clip_box = {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)};
+  const bool ok = FT_Outline_Render(ftLibrary(), &outline, &params) == 0;
+  cairo_surface_mark_dirty(target);
+  return ok;
+}
+
+// The outline of a glyph grown by `radius` all round, as filling the glyph and then stroking its
+// outline with round joins and twice the radius makes it, from the glyph's contours flattened
+// to lines in device space. Each contour is moved out by the radius: at a vertex that turns
+// away from the ink the moved edges are joined by an arc, at one that turns into the ink they
+// meet at their crossing (or, where that is far, by way of the vertex itself). Filled with the
+// non-zero rule, the result is the union of the glyph and the stroke: where moved contours run
+// over each other the windings add up, and a counter narrower than the stroke closes. One fill
+// of about as many line segments as the glyph has points, rather than a fill and a stroke.
+void growOutline(const cairo_path_t& flat, double radius, double tolerance, FtOutline& out) {
+  struct P {
+    double x, y;
+  };
+  std::vector<std::vector<P>> contours;
+  for (int i = 0; i < flat.num_data; i += flat.data[i].header.length) {
+    const cairo_path_data_t* d = &flat.data[i];
+    if (d->header.type == CAIRO_PATH_MOVE_TO) contours.emplace_back();
+    if ((d->header.type == CAIRO_PATH_MOVE_TO || d->header.type == CAIRO_PATH_LINE_TO) && !contours.empty()) {
+      P p{d[1].point.x, d[1].point.y};
+      auto& c = contours.back();
+      // Repeated points have no direction.
+      if (c.empty() || std::abs(c.back().x - p.x) > 1e-6 || std::abs(c.back().y - p.y) > 1e-6) c.push_back(p);
+    }
+  }
+  // Which way round the ink's contours run: the outer ones enclose the most area.
+  double area = 0;
+  for (auto& c : contours) {
+    while (c.size() > 1 && std::abs(c.front().x - c.back().x) <= 1e-6 && std::abs(c.front().y - c.back().y) <= 1e-6)
+      c.pop_back();
+    for (size_t i = 0; i < c.size(); ++i) {
+      const P& p = c[i];
+      const P& q = c[(i + 1) % c.size()];
+      area += p.x * q.y - q.x * p.y;
+    }
+  }
+  // With positive area (counter-clockwise in a y-down space), the side away from the ink is
+  // to the left of the direction of travel, which in y-down coordinates is (dy, -dx).
+  const double side = area > 0 ? 1.0 : -1.0;
+  // Arcs are cut into chords that fall short of the circle by at most the tolerance; a corner
+  // is met at its mitre point only where that stands out by less than a tenth of a pixel.
+  const double maxStep = 2 * std::acos(std::max(-1.0, 1 - tolerance / radius));
+  const double mitreCos = 1 / (1 + 0.1 / radius);  // cosine of half the largest mitred turn
+  auto add = [&](double x, double y) {
+    out.points.push_back({std::lround(x * 64), std::lround(y * 64)});
+    out.tags.push_back(FT_CURVE_TAG_ON);
+  };
+  for (const auto& c : contours) {
+    const size_t n = c.size();
+    if (n < 3) continue;
+    const size_t start = out.points.size();
+    for (size_t i = 0; i < n; ++i) {
+      const P& prev = c[(i + n - 1) % n];
+      const P& v = c[i];
+      const P& next = c[(i + 1) % n];
+      double ux = v.x - prev.x, uy = v.y - prev.y, wx = next.x - v.x, wy = next.y - v.y;
+      const double lu = std::hypot(ux, uy), lw = std::hypot(wx, wy);
+      ux /= lu, uy /= lu, wx /= lw, wy /= lw;
+      // Outward normals of the edge arriving at v and of the one leaving it.
+      const double n1x = side * uy, n1y = -side * ux, n2x = side * wy, n2y = -side * wx;
+      const double turn = side * (ux * wy - uy * wx);  // > 0: turns away from the ink
+      const double cosine = std::clamp(n1x * n2x + n1y * n2y, -1.0, 1.0);
+      const double angle = std::acos(cosine);
+      if (turn >= 0 ? std::cos(angle / 2) >= mitreCos : angle <= 0.5) {
+        // A small turn: the moved edges cross close by, and that point is exact.
+        const double k = radius / (1 + cosine);
+        add(v.x + (n1x + n2x) * k, v.y + (n1y + n2y) * k);
+      } else if (turn > 0) {
+        const int steps = std::max(1, static_cast<int>(std::ceil(angle / maxStep)));
+        const double a0 = std::atan2(n1y, n1x);
+        const double delta = std::atan2(n1x * n2y - n1y * n2x, cosine) / steps;
+        for (int s = 0; s <= steps; ++s) add(v.x + radius * std::cos(a0 + s * delta), v.y + radius * std::sin(a0 + s * delta));
+      } else {
+        add(v.x + n1x * radius, v.y + n1y * radius);
+        add(v.x, v.y);
+        add(v.x + n2x * radius, v.y + n2y * radius);
+      }
+    }
+    if (out.points.size() - start >= 3)
+      out.contours.push_back(static_cast<short>(out.points.size() - 1));
+    else
+      out.points.resize(start), out.tags.resize(start);
+  }
+}
+
+struct SpanRelay {
+  SpanFn span;
+  void* user;
+};
+
+void relaySpans(int y, int count, const FT_Span* spans, void* user) {
+  const SpanRelay& r = *static_cast<const SpanRelay*>(user);
+  for (int i = 0; i < count; ++i) r.span(y, spans[i].x, spans[i].len, spans[i].coverage, r.user);
+}
+
+// Turns, scales uniformly and shifts, but does not shear or stretch: a round pen stays round.
+bool similarity(const cairo_matrix_t& m) {
+  const double a = m.xx * m.xx + m.yx * m.yx, b = m.xy * m.xy + m.yy * m.yy, dot = m.xx * m.xy + m.yx * m.yy;
+  return a > 0 && std::abs(a - b) <= 1e-9 * a && std::abs(dot) <= 1e-9 * a;
+}
+
 }  // namespace
 
 // Glyph outlines on a raster are filled by FreeType's anti-aliasing rasterizer, which computes
@@ -212,8 +393,8 @@ void compositeSpans(int y, int count, const FT_Span* spans, void* user) {
 // device space from cairo, so placement, transformation and curve shapes are cairo's own; only
 // the coverage computation differs, by a few levels at edges. Vector output, clipped or
 // non-opaque drawing keeps cairo's fill.
-bool Painter::fillByFreeType() {
-  if (recorder_) return false;
+bool Painter::freeTypeTarget() {
+  if (recorder_ || !ftLibrary()) return false;
   cairo_surface_t* target = cairo_get_target(cr_);
   if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
       cairo_image_surface_get_format(target) != CAIRO_FORMAT_A8)
@@ -225,79 +406,106 @@ bool Painter::fillByFreeType() {
       cairo_pattern_get_rgba(cairo_get_source(cr_), &r, &g, &b, &a) != CAIRO_STATUS_SUCCESS)
     return false;
   if (op == CAIRO_OPERATOR_OVER && a < 1.0) return false;
-  thread_local std::unique_ptr<FT_LibraryRec_, FtLibraryDeleter> library = [] {
-    FT_Library lib = nullptr;
-    return std::unique_ptr<FT_LibraryRec_, FtLibraryDeleter>(FT_Init_FreeType(&lib) == 0 ? lib : nullptr);
-  }();
-  if (!library) return false;
-
+  // A clip that is not the whole surface (or not a rectangle list at all) is cairo's to honour.
+  // Its rectangles come in user space: read them in device pixels.
   cairo_matrix_t user;
   cairo_get_matrix(cr_, &user);
   cairo_identity_matrix(cr_);
-  PathPtr path(cairo_copy_path(cr_));
-  // A clip that is not the whole surface (or not a rectangle list at all) is cairo's to honour.
   cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr_);
+  cairo_set_matrix(cr_, &user);
   const bool unclipped = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles == 1 &&
                          clip->rectangles[0].x <= 0 && clip->rectangles[0].y <= 0 &&
                          clip->rectangles[0].width >= cairo_image_surface_get_width(target) &&
                          clip->rectangles[0].height >= cairo_image_surface_get_height(target);
   cairo_rectangle_list_destroy(clip);
+  return unclipped;
+}
+
+bool Painter::fillByFreeType() {
+  if (!freeTypeTarget()) return false;
+  cairo_matrix_t user;
+  cairo_get_matrix(cr_, &user);
+  cairo_identity_matrix(cr_);
+  PathPtr path(cairo_copy_path(cr_));
   cairo_set_matrix(cr_, &user);
-  if (!unclipped || !path || path->status != CAIRO_STATUS_SUCCESS) return false;
+  if (!path || path->status != CAIRO_STATUS_SUCCESS) return false;
 
-  thread_local std::vector<FT_Vector> points;
-  thread_local std::vector<char> tags;
-  thread_local std::vector<short> contours;
-  points.clear(), tags.clear(), contours.clear();
-  size_t contourStart = 0;
-  auto endContour = [&] {
-    if (points.size() - contourStart >= 3) {
-      contours.push_back(static_cast<short>(points.size() - 1));
-      contourStart = points.size();
-    } else {  // a lone move or a line: covers nothing
-      points.resize(contourStart), tags.resize(contourStart);
-    }
-  };
-  auto add = [&](const cairo_path_data_t& p, char tag) {
-    points.push_back({std::lround(p.point.x * 64), std::lround(p.point.y * 64)});
-    tags.push_back(tag);
-  };
-  for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
-    const cairo_path_data_t* d = &path->data[i];
-    switch (d->header.type) {
-      case CAIRO_PATH_MOVE_TO: endContour(), add(d[1], FT_CURVE_TAG_ON); break;
-      case CAIRO_PATH_LINE_TO: add(d[1], FT_CURVE_TAG_ON); break;
-      case CAIRO_PATH_CURVE_TO:
-        add(d[1], FT_CURVE_TAG_CUBIC), add(d[2], FT_CURVE_TAG_CUBIC), add(d[3], FT_CURVE_TAG_ON);
-        break;
-      case CAIRO_PATH_CLOSE_PATH: break;
-    }
-  }
-  endContour();
-  if (points.size() > 32767 || contours.size() > 32767) return false;
+  thread_local FtOutline outline;
+  outline.clear();
+  outline.append(*path, [](double x, double y) { return FT_Vector{std::lround(x * 64), std::lround(y * 64)}; });
+  if (!outline.fits()) return false;
   cairo_new_path(cr_);
-  if (contours.empty()) return true;
+  return renderOutline(cr_, outline);
+}
 
-  FT_Outline outline{};
-  outline.n_points = static_cast<short>(points.size());
-  outline.n_contours = static_cast<short>(contours.size());
-  outline.points = points.data();
-  outline.tags = tags.data();
-  outline.contours = contours.data();
-  outline.flags = FT_OUTLINE_NONE;  // non-zero winding, as cairo fills
-
-  cairo_surface_flush(target);
-  SpanTarget t{cairo_image_surface_get_data(target), cairo_image_surface_get_stride(target),
-               op == CAIRO_OPERATOR_CLEAR};
+bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user) {
+  if (!ftLibrary()) return false;
+  thread_local FtOutline o;
+  o.clear();
+  // Four cubic quarter arcs per circle; their distance from the true circle is 0.03 % of the radius.
+  constexpr double k = 0.5522847498;
+  auto add = [&](double x, double y, char tag) {
+    o.points.push_back({std::lround(x * 64), std::lround(y * 64)});
+    o.tags.push_back(tag);
+  };
+  for (size_t i = 0; i < count; ++i) {
+    const double x = circles[i].x, y = circles[i].y, r = circles[i].r;
+    if (!(r > 0)) continue;
+    add(x + r, y, FT_CURVE_TAG_ON);
+    add(x + r, y + k * r, FT_CURVE_TAG_CUBIC), add(x + k * r, y + r, FT_CURVE_TAG_CUBIC), add(x, y + r, FT_CURVE_TAG_ON);
+    add(x - k * r, y + r, FT_CURVE_TAG_CUBIC), add(x - r, y + k * r, FT_CURVE_TAG_CUBIC), add(x - r, y, FT_CURVE_TAG_ON);
+    add(x - r, y - k * r, FT_CURVE_TAG_CUBIC), add(x - k * r, y - r, FT_CURVE_TAG_CUBIC), add(x, y - r, FT_CURVE_TAG_ON);
+    add(x + k * r, y - r, FT_CURVE_TAG_CUBIC), add(x + r, y - k * r, FT_CURVE_TAG_CUBIC);
+    o.contours.push_back(static_cast<short>(o.points.size() - 1));
+    if (!o.fits()) return false;
+  }
+  if (o.contours.empty()) return true;
+  FT_Outline outline = o.view();
+  SpanRelay relay{span, user};
   FT_Raster_Params params{};
   params.source = &outline;
   params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
-  params.gray_spans = compositeSpans;
-  params.user = &t;
-  params.clip_box = {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)};
-  const bool ok = FT_Outline_Render(library.get(), &outline, &params) == 0;
-  cairo_surface_mark_dirty(target);
-  return ok;
+  params.gray_spans = relaySpans;
+  params.user = &relay;
+  params.clip_box = {0, 0, width, height};
+  return FT_Outline_Render(ftLibrary(), &outline, &params) == 0;
+}
+
+void Painter::fillGlyph(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
+                        double ay) {
+  if (emboldenMm > 0 && g.found && boldByFreeType(g, x, y, angle, sx, sy, ax, ay)) return;
+  place(g, x, y, angle, sx, sy, ax, ay);
+  fillMarks();
+}
+
+// An emboldened glyph on a raster: its grown outline (see growOutline) filled once.
+bool Painter::boldByFreeType(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
+                             double ay) {
+  if (!freeTypeTarget()) return false;
+  // The stroke's pen is round in millimetres; it stays round on the raster only under a
+  // transformation that does not stretch.
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  if (!similarity(m)) return false;
+  const double radius = emboldenMm / 2 * std::sqrt(std::abs(m.xx * m.yy - m.xy * m.yx));
+  place(g, x, y, angle, sx, sy, ax, ay);
+  cairo_identity_matrix(cr_);
+  PathPtr flat(cairo_copy_path_flat(cr_));
+  cairo_set_matrix(cr_, &m);
+  if (!flat || flat->status != CAIRO_STATUS_SUCCESS) {
+    fillMarks();
+    return true;
+  }
+  thread_local FtOutline grown;
+  grown.clear();
+  growOutline(*flat, radius, cairo_get_tolerance(cr_), grown);
+  if (!grown.fits()) {
+    fillMarks();
+    return true;
+  }
+  cairo_new_path(cr_);
+  renderOutline(cr_, grown);  // fails only when FreeType runs out of memory: the glyph is then missing
+  return true;
 }
 
 void Painter::drawChar(char32_t c, const GlyphBox& box) {
@@ -328,8 +536,7 @@ void Painter::drawChar(char32_t c, const GlyphBox& box) {
     sx = std::min(sx, uniform * 1.6);
     sy = std::min(sy, uniform * 1.6);
   }
-  place(g, box.cx, box.cy, box.angle, sx, sy, ext.x_bearing + ext.width / 2, ext.y_bearing + ext.height / 2);
-  fillMarks();
+  fillGlyph(g, box.cx, box.cy, box.angle, sx, sy, ext.x_bearing + ext.width / 2, ext.y_bearing + ext.height / 2);
 }
 
 void Painter::star(double cx, double cy, double outerR) {

@@ -126,6 +126,9 @@ class Painter {
   // glyph turned by angle and scaled by (sx, sy) mm per font unit. fillMarks() paints it.
   void place(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay);
   void fillMarks();
+  // place() and fillMarks() for one character. On a raster an emboldened glyph is one fill of
+  // its outline grown by half the weight, rather than a fill and a stroke.
+  void fillGlyph(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay);
 
   // One character centred in its box by its ink, as CJK characters are set.
   void drawChar(char32_t c, const GlyphBox& box);
@@ -141,6 +144,9 @@ class Painter {
  private:
   Glyph lookUp(char32_t c);
   bool fillByFreeType();
+  // Whether FreeType may paint on the target: an unclipped A8 image, opaque ink or a cut.
+  bool freeTypeTarget();
+  bool boldByFreeType(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay);
 
   const FontSet& fonts_;
   const StampStyle& style_;
@@ -215,6 +221,15 @@ void drawShape(Painter& p, const StampText& text, Layer layer);
 
 // The aged look. Every output reads the generator in the same order, so an aged stamp wears the
 // same way as PNG, SVG and PDF.
+// A circle in device pixels.
+struct Circle {
+  double x, y, r;
+};
+// The coverage of the union of the circles on a width × height raster, computed by FreeType as
+// glyph fills are (exact area), handed out a span at a time. False when FreeType cannot.
+using SpanFn = void (*)(int y, int x, int length, unsigned coverage, void* user);
+bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user);
+
 class WearSink {
  public:
   virtual ~WearSink() = default;

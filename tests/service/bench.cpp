@@ -2,8 +2,11 @@
 // request handler (reply + picture) with a cold and a warm cache. Reports figures only.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <vector>
 
 #include "catalog/catalog.h"
 #include "catalog/fonts.h"
@@ -81,6 +84,55 @@ void EncodeOnly(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(encodePng(r, t.style.color).data());
 }
 
+// One template by id with its sample text: the slowest ones of the catalogue, for profiling.
+void OneTemplate(benchmark::State& state) {
+  const Template& t = *Catalog::builtIn().byId(static_cast<int>(state.range(0)));
+  const int size = static_cast<int>(state.range(1));
+  std::u32string sample = *text::decodeUtf8(t.style.sample);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(encodePng(renderStamp(fonts(), t.style, sample, size), t.style.color).data());
+}
+
+// Every template of the catalogue, rendered and encoded with its sample text: each iteration
+// draws all 281 once, and each template's time is the median over the iterations. Reported as
+// the slowest (and which), the 95th percentile and the median over templates, in ms.
+void Catalogue(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  const auto& all = Catalog::builtIn().all();
+  std::vector<std::u32string> samples;
+  for (const Template& t : all) samples.push_back(*text::decodeUtf8(t.style.sample));
+  std::vector<std::vector<double>> times(all.size());
+  for (auto _ : state) {
+    for (size_t i = 0; i < all.size(); ++i) {
+      auto start = std::chrono::steady_clock::now();
+      std::string png = encodePng(renderStamp(fonts(), all[i].style, samples[i], size), all[i].style.color);
+      benchmark::DoNotOptimize(png.data());
+      times[i].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+  }
+  std::vector<std::pair<double, int>> medians;
+  std::pair<double, int> slowestUnaged{0, 0};
+  for (size_t i = 0; i < all.size(); ++i) {
+    auto& t = times[i];
+    std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+    medians.emplace_back(t[t.size() / 2], all[i].id);
+    if (!all[i].style.aged) slowestUnaged = std::max(slowestUnaged, medians.back());
+  }
+  std::sort(medians.begin(), medians.end());
+  const auto at = [&](double q) { return medians[std::min(medians.size() - 1, static_cast<size_t>(q * medians.size()))]; };
+  state.counters["slowest_ms"] = medians.back().first;
+  state.counters["p95_ms"] = at(0.95).first;
+  state.counters["median_ms"] = at(0.5).first;
+  // The aged look's ink noise makes every pixel its own level, so its PNG is mostly literals.
+  state.counters["slowest_unaged_ms"] = slowestUnaged.first;
+  state.SetLabel("slowest unaged: " + std::to_string(slowestUnaged.second) + "; slowest: template " +
+                 std::to_string(medians.back().second) + "; next " +
+                 std::to_string(medians[medians.size() - 2].second) + " " +
+                 std::to_string(medians[medians.size() - 2].first).substr(0, 5) + " ms, " +
+                 std::to_string(medians[medians.size() - 3].second) + " " +
+                 std::to_string(medians[medians.size() - 3].first).substr(0, 5) + " ms");
+}
+
 // Reply + picture with a new text each time (nothing cached), as a user's first generation.
 void GenerationRoundTrip(benchmark::State& state) {
   ServiceOptions o;
@@ -108,6 +160,11 @@ BENCHMARK(RenderFormat)
     ->ArgNames({"shape", "px", "format"})
     ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {300, 1000}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(OneTemplate)
+    ->ArgNames({"id", "px"})
+    ->ArgsProduct({{296, 353, 363, 226}, {300, 1000}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(Catalogue)->ArgNames({"px"})->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(RenderOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(EncodeOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(GenerationRoundTrip)->Unit(benchmark::kMillisecond);
