@@ -1,6 +1,6 @@
 // Stamp rendering into a coverage raster; see render.h for the approach. The shapes are drawn
 // by their own files over the common core (render_core.h); this file sets up the surface,
-// reuses the text-independent layers of round and oval seals, and ages the result.
+// reuses the text-independent layers of round, oval and cloud seals, and ages the result.
 #include "draw/render.h"
 
 #include <cairo.h>
@@ -47,7 +47,7 @@ ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, Natur
   return cr;
 }
 
-// Everything of a round or oval seal that decides its ring(s) and star.
+// Everything of a round, oval or cloud seal that decides its text-independent layer.
 struct FixedKey {
   Shape shape;
   Relief relief;
@@ -126,12 +126,12 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   Painter painter(fonts, style, cr.get());
   painter.emboldenMm = emboldenMm(fonts, style);
   const StampText split = splitStampText(style, text);
-  const std::u32string& body = split.body;
   const std::u32string& horizontal = split.horizontal;
 
   switch (style.shape) {
     case Shape::Round:
-    case Shape::Oval: {
+    case Shape::Oval:
+    case Shape::Cloud: {
       FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
                    style.maxChars,  // with no emblem or bottom line a small seal has no star
                    !horizontal.empty(), px.width, px.height};
@@ -143,13 +143,13 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
         SurfacePtr fixedSurface = surfaceFor(fixedRaster);
         ContextPtr fixedCr = stampContext(fixedSurface.get(), style, px);
         Painter fixedPainter(fonts, style, fixedCr.get());
-        drawEllipseSeal(fixedPainter, body, horizontal, Layer::Fixed);
+        drawShape(fixedPainter, split, Layer::Fixed);
         cairo_surface_flush(fixedSurface.get());
         base = fixedLayers().insert(key, std::move(fixedRaster.alpha));
       }
       std::memcpy(raster.alpha.data(), base->data(), raster.alpha.size());
       cairo_surface_mark_dirty(surface.get());
-      drawEllipseSeal(painter, body, horizontal, Layer::Text);
+      drawShape(painter, split, Layer::Text);
       break;
     }
     default: drawShape(painter, split, Layer::All); break;

@@ -30,24 +30,28 @@ void cloudPath(cairo_t* cr, double cx, double cy, double r, double shrink, doubl
 
 }  // namespace
 
-void drawCloudSeal(Painter& p, std::u32string_view text) {
+void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer) {
   cairo_t* cr = p.cr();
   ShapeMm mm = shapeMm(Shape::Cloud);
   const double r = mm.h / 2;
   const double c1 = r, c2 = mm.w - r, cy = mm.h / 2;
   const double line = 0.9;
-  // Union of both clouds: non-zero filling of all discs drawn clockwise.
-  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-  p.inkMode();
-  cloudPath(cr, c1, cy, r, 0, -kPi / 2);
-  cloudPath(cr, c2, cy, r, 0, kPi / 2);
-  p.fill();
-  if (!p.yin()) {
-    p.cutMode();
-    cloudPath(cr, c1, cy, r, line, -kPi / 2);
-    cloudPath(cr, c2, cy, r, line, kPi / 2);
+  if (layer != Layer::Text) {
+    // Union of both clouds: non-zero filling of all discs drawn clockwise.
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    p.inkMode();
+    cloudPath(cr, c1, cy, r, 0, -kPi / 2);
+    cloudPath(cr, c2, cy, r, 0, kPi / 2);
     p.fill();
+    if (!p.yin()) {
+      p.cutMode();
+      cloudPath(cr, c1, cy, r, line, -kPi / 2);
+      cloudPath(cr, c2, cy, r, line, kPi / 2);
+      p.fill();
+    }
   }
+  if (layer == Layer::Fixed) return;
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   p.markMode();
   const double box = r * 1.12;
   // One character or word in each cloud.

@@ -298,27 +298,40 @@ void growOutline(const cairo_path_t& flat, double radius, double tolerance, FtOu
   struct P {
     double x, y;
   };
-  std::vector<std::vector<P>> contours;
+  // The contours' points one after another; each contour ends where `ends` says.
+  thread_local std::vector<P> pts;
+  thread_local std::vector<size_t> ends;
+  pts.clear(), ends.clear();
+  auto same = [](const P& a, const P& b) { return std::abs(a.x - b.x) <= 1e-6 && std::abs(a.y - b.y) <= 1e-6; };
+  size_t begin = 0;
+  auto endContour = [&] {
+    // A closing point that repeats the first, like any repeated point, has no direction.
+    while (pts.size() > begin + 1 && same(pts[begin], pts.back())) pts.pop_back();
+    if (pts.size() - begin >= 3)
+      ends.push_back(pts.size());
+    else
+      pts.resize(begin);
+    begin = pts.size();
+  };
   for (int i = 0; i < flat.num_data; i += flat.data[i].header.length) {
     const cairo_path_data_t* d = &flat.data[i];
-    if (d->header.type == CAIRO_PATH_MOVE_TO) contours.emplace_back();
-    if ((d->header.type == CAIRO_PATH_MOVE_TO || d->header.type == CAIRO_PATH_LINE_TO) && !contours.empty()) {
+    if (d->header.type == CAIRO_PATH_MOVE_TO) endContour();
+    if (d->header.type == CAIRO_PATH_MOVE_TO || d->header.type == CAIRO_PATH_LINE_TO) {
       P p{d[1].point.x, d[1].point.y};
-      auto& c = contours.back();
-      // Repeated points have no direction.
-      if (c.empty() || std::abs(c.back().x - p.x) > 1e-6 || std::abs(c.back().y - p.y) > 1e-6) c.push_back(p);
+      if (pts.size() == begin || !same(pts.back(), p)) pts.push_back(p);
     }
   }
+  endContour();
   // Which way round the ink's contours run: the outer ones enclose the most area.
   double area = 0;
-  for (auto& c : contours) {
-    while (c.size() > 1 && std::abs(c.front().x - c.back().x) <= 1e-6 && std::abs(c.front().y - c.back().y) <= 1e-6)
-      c.pop_back();
-    for (size_t i = 0; i < c.size(); ++i) {
-      const P& p = c[i];
-      const P& q = c[(i + 1) % c.size()];
+  begin = 0;
+  for (size_t end : ends) {
+    for (size_t i = begin; i < end; ++i) {
+      const P& p = pts[i];
+      const P& q = pts[i + 1 == end ? begin : i + 1];
       area += p.x * q.y - q.x * p.y;
     }
+    begin = end;
   }
   // With positive area (counter-clockwise in a y-down space), the side away from the ink is
   // to the left of the direction of travel, which in y-down coordinates is (dy, -dx).
@@ -326,32 +339,41 @@ void growOutline(const cairo_path_t& flat, double radius, double tolerance, FtOu
   // Arcs are cut into chords that fall short of the circle by at most the tolerance; a corner
   // is met at its mitre point only where that stands out by less than a tenth of a pixel.
   const double maxStep = 2 * std::acos(std::max(-1.0, 1 - tolerance / radius));
-  const double mitreCos = 1 / (1 + 0.1 / radius);  // cosine of half the largest mitred turn
+  // cos(turn / 2) >= mitreCos, as a bound on cos(turn) = 2 cos²(turn / 2) - 1.
+  const double mitreCos = 1 / (1 + 0.1 / radius), mitreCosTurn = 2 * mitreCos * mitreCos - 1;
+  const double concaveCosTurn = std::cos(0.5);
   auto add = [&](double x, double y) {
-    out.points.push_back({std::lround(x * 64), std::lround(y * 64)});
+    out.points.push_back({std::lrint(x * 64), std::lrint(y * 64)});
     out.tags.push_back(FT_CURVE_TAG_ON);
   };
-  for (const auto& c : contours) {
-    const size_t n = c.size();
-    if (n < 3) continue;
+  thread_local std::vector<P> dirs;  // unit direction of the edge leaving each point
+  begin = 0;
+  for (size_t end : ends) {
+    const P* c = &pts[begin];
+    const size_t n = end - begin;
+    begin = end;
+    dirs.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      const P& v = c[i];
+      const P& next = c[i + 1 == n ? 0 : i + 1];
+      const double dx = next.x - v.x, dy = next.y - v.y, inv = 1 / std::sqrt(dx * dx + dy * dy);
+      dirs[i] = {dx * inv, dy * inv};
+    }
     const size_t start = out.points.size();
     for (size_t i = 0; i < n; ++i) {
-      const P& prev = c[(i + n - 1) % n];
       const P& v = c[i];
-      const P& next = c[(i + 1) % n];
-      double ux = v.x - prev.x, uy = v.y - prev.y, wx = next.x - v.x, wy = next.y - v.y;
-      const double lu = std::hypot(ux, uy), lw = std::hypot(wx, wy);
-      ux /= lu, uy /= lu, wx /= lw, wy /= lw;
+      const P& u = dirs[i == 0 ? n - 1 : i - 1];
+      const P& w = dirs[i];
       // Outward normals of the edge arriving at v and of the one leaving it.
-      const double n1x = side * uy, n1y = -side * ux, n2x = side * wy, n2y = -side * wx;
-      const double turn = side * (ux * wy - uy * wx);  // > 0: turns away from the ink
+      const double n1x = side * u.y, n1y = -side * u.x, n2x = side * w.y, n2y = -side * w.x;
+      const double turn = side * (u.x * w.y - u.y * w.x);  // > 0: turns away from the ink
       const double cosine = std::clamp(n1x * n2x + n1y * n2y, -1.0, 1.0);
-      const double angle = std::acos(cosine);
-      if (turn >= 0 ? std::cos(angle / 2) >= mitreCos : angle <= 0.5) {
+      if (turn >= 0 ? cosine >= mitreCosTurn : cosine >= concaveCosTurn) {
         // A small turn: the moved edges cross close by, and that point is exact.
         const double k = radius / (1 + cosine);
         add(v.x + (n1x + n2x) * k, v.y + (n1y + n2y) * k);
       } else if (turn > 0) {
+        const double angle = std::acos(cosine);
         const int steps = std::max(1, static_cast<int>(std::ceil(angle / maxStep)));
         const double a0 = std::atan2(n1y, n1x);
         const double delta = std::atan2(n1x * n2y - n1y * n2x, cosine) / steps;
@@ -603,7 +625,7 @@ void drawShape(Painter& p, const StampText& text, Layer layer) {
     case Shape::Square:
     case Shape::Rect: drawFrameSeal(p, text.body); break;
     case Shape::Long: drawLongSeal(p, text.body); break;
-    case Shape::Cloud: drawCloudSeal(p, text.body); break;
+    case Shape::Cloud: drawCloudSeal(p, text.body, layer); break;
   }
 }
 

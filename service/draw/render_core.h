@@ -164,13 +164,13 @@ BorderMm borderMm(Border b, double scale);
 
 // Shape families, each in its own file.
 
-// What a call draws: the ring(s) and star do not depend on the text, so they can be drawn once
-// per template and size and copied under every text (see renderStamp).
+// What a call draws: the ring(s) and star, and the clouds, do not depend on the text, so they
+// are drawn once per template and size and copied under every text (see renderStamp).
 enum class Layer { Fixed, Text, All };
 void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer);  // round, oval
 void drawFrameSeal(Painter& p, std::u32string_view text);  // square, rectangle
 void drawLongSeal(Painter& p, std::u32string_view text);
-void drawCloudSeal(Painter& p, std::u32string_view text);
+void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer);  // the clouds are the fixed layer
 
 // The inner field of a framed seal (square, rectangle, long), mm.
 struct Field {
