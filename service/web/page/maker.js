@@ -516,14 +516,18 @@ function startMaker() {
       const control = new AbortController();
       inFlight = control;
       const query = `text=${encodeURIComponent(want.text)}&id=${want.id}&signsize=${want.size}&rnd=${Math.random()}`;
-      let reply;
+      let answer;
       try {
-        reply = await fetch(`/aosbegin.php?${query}`, { cache: 'no-store', signal: control.signal });
+        const reply = await fetch(`/aosbegin.php?${query}`, { cache: 'no-store', signal: control.signal });
+        answer = await readReply(reply);
       } catch (e) {
-        if (mine === serial) setStatus(`生成失败：${explainFailure(0)}`, 'error');
+        // No answer, or one cut off on its way.
+        if (mine === serial) {
+          setStatus(`生成失败：${explainFailure(0)}`, 'error');
+          markPreview();
+        }
         return;
       }
-      const answer = await readReply(reply);
       if (mine !== serial) return;
       gallery.serviceAnswered();
       if (!answer.path) {
@@ -537,7 +541,10 @@ function startMaker() {
       try {
         await next.decode();
       } catch (e) {
-        if (mine === serial) setStatus(`生成失败：${explainFailure(0)}`, 'error');
+        if (mine === serial) {
+          setStatus(`生成失败：${explainFailure(0)}`, 'error');
+          markPreview();
+        }
         return;
       }
       if (mine !== serial) return;
