@@ -229,7 +229,7 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
       const started = performance.now();
       const fragment = document.createDocumentFragment();
       // A slice stops after a few milliseconds (a slow phone's few are many more).
-      while (next < all.length && (performance.now() - started < 4 || next < 12)) {
+      while (next < all.length && (performance.now() - started < 4 || next === 0)) {
         const card = makeCard(all[next]);
         cards.push(card);
         if (selectedCard === null && template0 === all[next]) mark(card);
@@ -244,7 +244,8 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
         onReady();
       }
     };
-    slice();
+    // The first slice waits for the form's own work to be drawn.
+    setTimeout(slice, 0);
   }
 
   let template0 = null;  // chosen before its card exists
