@@ -183,7 +183,7 @@ function writeAddress(state) {
 
 // ---------------------------------------------------------------------------------------------
 // The gallery: every template as a card with its thumbnail, a search over the titles, one
-// choice. Cards are made in small slices between frames, so no task is long.
+// choice. Cards are made in slices of a few milliseconds, one a frame, so no task is long.
 
 function createGallery({ box, search, count, empty, onPick, onReady }) {
   const cards = [];  // { template, label, input, img, words }
@@ -194,33 +194,30 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
     return words.every((w) => card.words.includes(w));
   }
 
+  // Every card is a copy of one made once: cheaper than making each of its parts.
+  const prototype = document.createElement('label');
+  prototype.className = 'tpl';
+  prototype.innerHTML = '<input type="radio" name="template"><img loading="lazy" decoding="async" alt=""' +
+    ' width="128" height="128" sizes="8rem"><span class="tpl-title"></span><span class="tpl-id"></span>';
+
   function makeCard(template) {
-    const label = document.createElement('label');
-    label.className = 'tpl';
-    const input = document.createElement('input');
-    input.type = 'radio';
-    input.name = 'template';
+    const label = prototype.cloneNode(true);
+    const [input, img, title, id] = label.children;
     input.value = String(template.id);
-    const img = document.createElement('img');
-    img.loading = 'lazy';
-    img.decoding = 'async';
-    img.alt = '';
-    img.width = 128;
-    img.height = 128;
-    img.sizes = '8rem';
     setThumbnail(img, template, 0);
-    const title = document.createElement('span');
-    title.className = 'tpl-title';
     title.textContent = template.title;
-    const id = document.createElement('span');
-    id.className = 'tpl-id';
     id.textContent = `编号 ${template.id}`;
-    label.append(input, img, title, id);
     const card = { template, label, input, img, words: `${template.title} ${template.id}`.toLowerCase() };
     label.hidden = !matches(card);
-    input.addEventListener('change', () => { if (input.checked) onPick(template, true); });
+    byCard.set(input, card);
     return card;
   }
+
+  const byCard = new Map();  // radio → card
+  box.addEventListener('change', (event) => {
+    const card = byCard.get(event.target);
+    if (card && card.input.checked) onPick(card.template, true);
+  });
 
   function build() {
     const all = catalogue.templates;
@@ -238,7 +235,8 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
       }
       box.append(fragment);
       if (next < all.length) {
-        setTimeout(slice, 0);
+        // One slice a frame: the browser lays out each slice's cards before the next is made.
+        requestAnimationFrame(() => setTimeout(slice, 0));
       } else {
         applySearch();
         onReady();
@@ -418,7 +416,9 @@ function startMaker() {
 
   function currentForm() {
     const text = checkText(textInput.value, selected, true).text;
-    return { id: selected ? selected.id : 0, text, size: checkSize(sizeInput.value).size };
+    const size = checkSize(sizeInput.value);
+    // A size the service would not take matches no stamp.
+    return { id: selected ? selected.id : 0, text, size: size.problem ? NaN : size.size };
   }
 
   // The preview and its downloads belong to the form only while the form asks for that stamp.

@@ -392,6 +392,7 @@ class MakerPage(unittest.TestCase):
 
     def test_size_outside_the_limits_is_said_not_changed(self):
         self.choose(368)
+        self.generate_with_enter("张三")
         asked = self.generations()
         cases = [("5000", "尺寸最大 2048 像素。"), ("abc", "尺寸要填整数像素：0 为模板默认大小，否则 64 至 2048。"),
                  ("-1", "尺寸要填整数像素：0 为模板默认大小，否则 64 至 2048。"),
@@ -405,6 +406,8 @@ class MakerPage(unittest.TestCase):
                 self.wait_status("无法生成")
                 self.assertEqual(self.status(), f"无法生成：{said}")
                 self.assertEqual(self.d.find_element(By.ID, "stamp-size").get_attribute("aria-invalid"), "true")
+                # The stamp shown (size 0) is not what the form asks for.
+                self.assertEqual(self.stale(), [True, True])
         self.assertEqual(self.generations(), asked)
         for size, path in [("64", "/stamp/368/64/"), ("2048", "/stamp/368/2048/"), ("0", "/stamp/368/0/")]:
             self.set_size(size)
