@@ -3,12 +3,15 @@
 
 The page is plain HTML, CSS and JavaScript; the service serves the files from memory, so the
 binary is all an operator deploys. Each file becomes one entry of tambrel::web::kAssets with
-its URL path and content type. Bytes outside printable ASCII are written as octal escapes so
-any compiler copies them unchanged. The output is only rewritten when it changes.
+its URL path, content type and, when it is smaller, a gzip copy made here once (level 9, no
+time stamp, so the same files always give the same bytes) that the service sends to browsers
+that accept it. Bytes outside printable ASCII are written as octal escapes so any compiler
+copies them unchanged. The output is only rewritten when it changes.
 
 Usage: gen_web_assets.py OUT.cpp FILE...
 """
 
+import gzip
 import os
 import sys
 import tempfile
@@ -20,6 +23,7 @@ TYPES = {
     ".css": "text/css; charset=utf-8",
     ".js": "text/javascript; charset=utf-8",
     ".svg": "image/svg+xml",
+    ".png": "image/png",
 }
 
 
@@ -60,7 +64,12 @@ def main(argv):
         with open(path, "rb") as f:
             data = f.read()
         url = PATHS.get(name, "/" + name)
-        lines.append(f'    {{"{url}", "{TYPES[ext]}",\n    {c_string(data)},\n    {len(data)}}},')
+        packed = gzip.compress(data, compresslevel=9, mtime=0)
+        if len(packed) < len(data):
+            gz = f"{c_string(packed)},\n    {len(packed)}"
+        else:
+            gz = "nullptr, 0"
+        lines.append(f'    {{"{url}", "{TYPES[ext]}",\n    {c_string(data)},\n    {len(data)},\n    {gz}}},')
     lines += ["};", "", "const size_t kAssetCount = sizeof kAssets / sizeof kAssets[0];", "",
               "}  // namespace tambrel::web", ""]
     content = "\n".join(lines).encode("ascii")

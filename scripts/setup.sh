@@ -34,3 +34,7 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
 fi
+
+# The page's audit tools (npm, pinned); the browser tests install them on first use too and
+# say why when they cannot.
+bash "$here/web-tools.sh" >/dev/null || echo "setup: the page's audit tools (scripts/web-tools.sh) could not be installed" >&2

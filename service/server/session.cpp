@@ -166,7 +166,7 @@ void Session::handle() {
   auto& req = parser_->get();
   std::string_view method = req.method_string();
   std::string_view target = req.target();
-  Response r = server_->site.handle(method, target);
+  Response r = server_->site.handle(method, target, {req[http::field::accept_encoding]});
   applyConditional(r, req[http::field::if_none_match]);
   const bool head = req.method() == http::verb::head;
   response_.emplace();

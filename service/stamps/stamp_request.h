@@ -17,6 +17,9 @@ constexpr int kMinSignSize = 64;
 constexpr int kMaxSignSize = 2048;
 constexpr int kMinChars = 2;
 constexpr int kThumbnailMax = 300;
+// The smaller thumbnail a page asks for as /maker/thumbnails/{kThumbnailSmall}/{file}, for
+// galleries that show it at that size (the plain path's picture is for screens with denser pixels).
+constexpr int kThumbnailSmall = 128;
 
 // Parsed and validated /aosbegin.php parameters.
 struct StampRequest {

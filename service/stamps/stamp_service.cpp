@@ -161,8 +161,16 @@ Response StampService::stamp(std::string_view path) {
 }
 
 Response StampService::thumbnail(std::string_view name) {
-  const Template* tmpl = catalog_.byThumbnail(name);
-  auto format = formatFromName(name);
+  // "{kThumbnailSmall}/{file}": the same picture drawn smaller; no other size is drawn, so the
+  // cache holds at most two pictures per template.
+  int most = kThumbnailMax;
+  std::string_view file = name;
+  if (name.starts_with(std::to_string(kThumbnailSmall) + "/")) {
+    most = kThumbnailSmall;
+    file = name.substr(name.find('/') + 1);
+  }
+  const Template* tmpl = catalog_.byThumbnail(file);
+  auto format = formatFromName(file);
   if (!tmpl || !format) return plain(404, "not found");
   std::string key = "/maker/thumbnails/" + std::string(name);
   auto body = cache_.get(key);
@@ -171,7 +179,7 @@ Response StampService::thumbnail(std::string_view name) {
     std::u32string t = sample && sample->size() >= 2 ? *sample : U"天宝";
     while (text::cellCount(t) > tmpl->style.maxChars) t.pop_back();
     NaturalSize nat = naturalSize(tmpl->style.shape);
-    int longSide = std::min(kThumbnailMax, std::max(nat.width, nat.height));
+    int longSide = std::min(most, std::max(nat.width, nat.height));
     Raster raster = renderStamp(fonts_, tmpl->style, t, longSide);
     std::string bytes = encode(raster, tmpl->style.color, *format);
     if (bytes.empty()) return plain(500, "encoding failed");

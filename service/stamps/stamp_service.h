@@ -1,7 +1,7 @@
 // The stamp endpoints, apart from the network layer so that tests and the fuzzer drive them
 // directly: a method and a raw request target in, a complete response out.
 //
-// Endpoints: GET /maker/thumbnails/{file}, /aosbegin.php, /stamp/{id}/{size}/{text}.{png,svg,pdf},
+// Endpoints: GET /maker/thumbnails/{file} (and /maker/thumbnails/128/{file}, drawn smaller), /aosbegin.php, /stamp/{id}/{size}/{text}.{png,svg,pdf},
 // /check/md5.php, /healthz; HEAD for each (the page and /download are the web layer's, which
 // sits above this one). Picture paths name everything the picture depends on, so any instance
 // can render any path and nothing is shared but code.
@@ -46,6 +46,7 @@ class StampService {
 
   const LruCache& cache() const { return cache_; }
   const Catalog& catalog() const { return catalog_; }
+  const FontSet& fonts() const { return fonts_; }
   const ServiceOptions& options() const { return options_; }
 
  private:

@@ -1,27 +1,42 @@
 // The service as the network sees it: every request passes the common checks, then goes to the
-// page and its files (/, /templates.json, /download) or to the stamp endpoints. This is the one
-// place that knows both, so neither of them needs the other.
+// page and its files (/, /templates.json, /download, /glyphs, /favicon.ico) or to the stamp
+// endpoints. This is the one place that knows both, so neither of them needs the other.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "stamps/response.h"
 #include "stamps/stamp_service.h"
+#include "web/glyph_check.h"
 #include "web/web_pages.h"
 
 namespace tambrel {
+
+// The request headers an answer depends on.
+struct RequestHeaders {
+  std::string_view acceptEncoding;
+};
 
 class Site {
  public:
   Site(StampService& stamps, WebOptions options);
 
-  Response handle(std::string_view method, std::string_view target);
+  Response handle(std::string_view method, std::string_view target, const RequestHeaders& headers = {});
 
   StampService& stamps() { return stamps_; }
+  // What this build draws with these fonts, as named in thumbnail addresses (?v=…).
+  const std::string& thumbnailVersion() const { return thumbnailVersion_; }
 
  private:
   StampService& stamps_;
+  std::string thumbnailVersion_;
   WebPages pages_;
+  GlyphCheck glyphs_;
 };
+
+// A value that changes whenever the pictures this process draws may change: the executable's
+// build id (or, without one, the start time) and the font files.
+std::string drawingVersion(const FontSet& fonts);
 
 }  // namespace tambrel

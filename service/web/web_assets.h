@@ -11,6 +11,8 @@ struct Asset {
   const char* contentType;
   const char* data;
   size_t size;
+  const char* gzipData;  // the same bytes gzipped at build time; null when that is not smaller
+  size_t gzipSize;
 };
 
 extern const Asset kAssets[];

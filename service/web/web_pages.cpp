@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <zlib.h>
+
 #include "web/web_assets.h"
 
 namespace tambrel {
@@ -37,6 +39,13 @@ Response cacheable(std::string contentType, std::string body) {
   r.headers.emplace_back("ETag", etagOf(body));
   r.body = std::make_shared<const std::string>(std::move(body));
   return r;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
 std::string humanSize(std::uintmax_t bytes) {
@@ -138,29 +147,90 @@ void applyConditional(Response& response, std::string_view ifNoneMatch) {
   }
 }
 
-std::string templatesJson(const Catalog& catalog) {
+std::string templatesJson(const Catalog& catalog, const CatalogueExtras& extras) {
   std::string out = "{\"formats\":[";
   for (size_t i = 0; i < kStampFormats.size(); ++i) out += (i ? "," : "") + jsonString(kStampFormats[i].extension);
   out += "],\"minChars\":" + std::to_string(kMinChars) + ",\"minSize\":" + std::to_string(kMinSignSize) +
-         ",\"maxSize\":" + std::to_string(kMaxSignSize) + ",\"templates\":[";
+         ",\"maxSize\":" + std::to_string(kMaxSignSize) + ",\"thumbnailSmall\":" + std::to_string(kThumbnailSmall) +
+         ",\"thumbnailVersion\":" + jsonString(extras.thumbnailVersion) +
+         ",\"downloads\":" + (extras.downloads ? "true" : "false") + ",\"templates\":[";
   bool first = true;
   for (const Template& t : catalog.all()) {
     out += first ? "\n" : ",\n";
     first = false;
     out += "{\"id\":" + std::to_string(t.id) + ",\"title\":" + jsonString(t.title) +
-           ",\"thumbnail\":" + jsonString(t.thumbnail) + ",\"capacity\":" + std::to_string(t.style.maxChars) + "}";
+           ",\"thumbnail\":" + jsonString(t.thumbnail) + ",\"capacity\":" + std::to_string(t.style.maxChars) +
+           (t.style.bottom == Bottom::Text ? ",\"line\":true}" : "}");
   }
   return out + "\n]}\n";
+}
+
+bool acceptsGzip(std::string_view header) {
+  size_t i = 0;
+  while (i < header.size()) {
+    size_t end = header.find(',', i);
+    if (end == std::string_view::npos) end = header.size();
+    std::string item = lower(header.substr(i, end - i));
+    i = end + 1;
+    item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == ' ' || c == '\t'; }), item.end());
+    std::string coding = item.substr(0, item.find(';'));
+    if (coding != "gzip" && coding != "x-gzip" && coding != "*") continue;
+    // q=0 (0.0, 0.00, 0.000) refuses the coding; any other weight accepts it.
+    size_t q = item.find(";q=");
+    if (q == std::string::npos) return true;
+    std::string weight = item.substr(q + 3);
+    weight = weight.substr(0, weight.find(';'));
+    if (weight.find_first_not_of("0.") != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string gzipBytes(std::string_view bytes) {
+  z_stream z{};
+  // windowBits 15 + 16: a gzip wrapper (no name, no time stamp) around the deflate stream.
+  if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  std::string out(deflateBound(&z, bytes.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return rc == Z_STREAM_END ? out : std::string();
+}
+
+const Response& WebPages::Variants::pick(std::string_view acceptEncoding) const {
+  return gzip && acceptsGzip(acceptEncoding) ? *gzip : plain;
+}
+
+WebPages::Variants WebPages::variants(std::string contentType, std::string body, std::string gzipped) {
+  Variants v;
+  const bool packed = !gzipped.empty() && gzipped.size() < body.size();
+  v.plain = cacheable(contentType, std::move(body));
+  if (packed) {
+    // Each form has its own validator: a cache that kept one form revalidates that form.
+    v.plain.headers.emplace_back("Vary", "Accept-Encoding");
+    v.gzip = cacheable(std::move(contentType), std::move(gzipped));
+    v.gzip->headers.emplace_back("Content-Encoding", "gzip");
+    v.gzip->headers.emplace_back("Vary", "Accept-Encoding");
+  }
+  return v;
 }
 
 WebPages::WebPages(const Catalog& catalog, WebOptions options)
     : options_(std::move(options)), files_(std::make_unique<FileCache>()) {
   for (size_t i = 0; i < web::kAssetCount; ++i) {
     const web::Asset& a = web::kAssets[i];
-    fixed_.emplace(a.path, cacheable(a.contentType, std::string(a.data, a.size)));
+    fixed_.emplace(a.path, variants(a.contentType, std::string(a.data, a.size),
+                                    a.gzipData ? std::string(a.gzipData, a.gzipSize) : std::string()));
   }
   fixed_.emplace("/index.html", fixed_.at("/"));
-  fixed_.emplace("/templates.json", cacheable("application/json", templatesJson(catalog)));
+  for (bool offered : {false, true}) {
+    std::string json = templatesJson(catalog, {options_.thumbnailVersion, offered});
+    std::string packed = gzipBytes(json);
+    catalogue_[offered] = variants("application/json", std::move(json), std::move(packed));
+  }
 }
 
 WebPages::~WebPages() = default;
@@ -172,8 +242,19 @@ std::vector<std::string> WebPages::offeredNames() const {
   return {"Tambrel-" + options_.version + "-setup.exe", "Tambrel-" + options_.version + "-win64.zip"};
 }
 
-std::optional<Response> WebPages::handle(std::string_view path) const {
-  if (auto it = fixed_.find(path); it != fixed_.end()) return it->second;
+// The page shows its link to /download only while there is something to download there.
+bool WebPages::anythingOffered() const {
+  if (options_.downloadsDir.empty()) return false;
+  for (const std::string& name : offeredNames()) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(std::filesystem::path(options_.downloadsDir) / name, ec)) return true;
+  }
+  return false;
+}
+
+std::optional<Response> WebPages::handle(std::string_view path, std::string_view acceptEncoding) const {
+  if (auto it = fixed_.find(path); it != fixed_.end()) return it->second.pick(acceptEncoding);
+  if (path == "/templates.json") return catalogue_[anythingOffered()].pick(acceptEncoding);
   if (path == "/download" || path == "/download/") return downloadPage();
   if (path.starts_with("/download/")) {
     auto r = downloadFile(path.substr(10));

@@ -2,11 +2,15 @@
 // with and without the operator's folder.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "test_support.h"
+#include "web/glyph_check.h"
+#include "web/site.h"
 #include "web/web_pages.h"
 
 namespace tambrel {
@@ -16,6 +20,29 @@ std::string header(const Response& r, std::string_view name) {
   for (const auto& [k, v] : r.headers)
     if (k == name) return v;
   return {};
+}
+
+std::string gunzip(const std::string& packed) {
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 16) != Z_OK) return {};
+  std::string out(1 << 20, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return rc == Z_STREAM_END ? out : std::string("(not gzip)");
+}
+
+// Width and height from a PNG's header.
+std::pair<int, int> pngSize(const std::string& png) {
+  auto at = [&](size_t i) {
+    return (static_cast<unsigned char>(png[i]) << 24) | (static_cast<unsigned char>(png[i + 1]) << 16) |
+           (static_cast<unsigned char>(png[i + 2]) << 8) | static_cast<unsigned char>(png[i + 3]);
+  };
+  return png.size() > 24 ? std::pair<int, int>{at(16), at(20)} : std::pair<int, int>{0, 0};
 }
 
 // A folder removed at the end of the test.
@@ -81,19 +108,25 @@ TEST(WebValidators, OnlyAnswersWithTheirETagBecome304) {
 TEST(WebPagesTest, TemplatesJsonListsTheCatalogueInDisplayOrder) {
   const Catalog& catalog = Catalog::builtIn();
   std::string json = templatesJson(catalog);
-  EXPECT_TRUE(json.starts_with("{\"formats\":[\"png\",\"svg\",\"pdf\"],\"minChars\":2,\"minSize\":64,\"maxSize\":2048,\"templates\":["))
-      << json.substr(0, 120);
-  size_t at = 0, count = 0;
+  EXPECT_TRUE(json.starts_with("{\"formats\":[\"png\",\"svg\",\"pdf\"],\"minChars\":2,\"minSize\":64,\"maxSize\":2048,"
+                              "\"thumbnailSmall\":128,\"thumbnailVersion\":\"\",\"downloads\":false,\"templates\":["))
+      << json.substr(0, 160);
+  EXPECT_NE(templatesJson(catalog, {"abc", true}).find("\"thumbnailVersion\":\"abc\",\"downloads\":true,"), std::string::npos);
+  size_t at = 0, count = 0, lines = 0;
   for (const Template& t : catalog.all()) {
+    // A template whose line under the star the text may replace ("name|line") says so.
+    const bool line = t.style.bottom == Bottom::Text;
+    lines += line;
     std::string record = "{\"id\":" + std::to_string(t.id) + ",\"title\":" + jsonString(t.title) +
                          ",\"thumbnail\":" + jsonString(t.thumbnail) +
-                         ",\"capacity\":" + std::to_string(t.style.maxChars) + "}";
+                         ",\"capacity\":" + std::to_string(t.style.maxChars) + (line ? ",\"line\":true}" : "}");
     size_t found = json.find(record, at);
     ASSERT_NE(found, std::string::npos) << record;
     at = found + record.size();
     ++count;
   }
   EXPECT_EQ(count, 281u);
+  EXPECT_GT(lines, 0u);
   EXPECT_NE(json.find("\"id\":368,\"title\":\"很酷的简约好看印章\",\"thumbnail\":\"C_1350448345617.png\",\"capacity\":4}"),
             std::string::npos);
 }
@@ -171,6 +204,110 @@ TEST(WebPagesTest, VersionIsEscapedAndCannotNameAnotherFile) {
   EXPECT_EQ(page.find("<b>"), std::string::npos);
   EXPECT_TRUE(pages.offeredNames().empty());
   EXPECT_NE(page.find("没有提供安装包"), std::string::npos);
+}
+
+
+TEST(WebCompression, AcceptEncodingTable) {
+  struct Case {
+    const char* header;
+    bool gzip;
+  } cases[] = {
+      {"gzip", true},
+      {"gzip, deflate, br", true},
+      {"br;q=1.0, GZIP;q=0.5", true},
+      {"x-gzip", true},
+      {"*", true},
+      {"deflate, br", false},
+      {"", false},
+      {"gzip;q=0", false},
+      {"gzip; q=0.000", false},
+      {"gzip;q=0.001", true},
+      {"identity", false},
+      {"gzipx", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(acceptsGzip(c.header), c.gzip) << "Accept-Encoding: " << c.header;
+}
+
+TEST(WebCompression, TextFilesGoGzippedToBrowsersThatAcceptIt) {
+  WebPages pages(Catalog::builtIn(), {});
+  for (const char* path : {"/", "/maker.js", "/maker.css", "/templates.json"}) {
+    Response plain = *pages.handle(path);
+    Response packed = *pages.handle(path, "gzip, deflate, br");
+    EXPECT_EQ(header(plain, "Content-Encoding"), "") << path;
+    EXPECT_EQ(header(packed, "Content-Encoding"), "gzip") << path;
+    EXPECT_EQ(header(plain, "Vary"), "Accept-Encoding") << path;
+    EXPECT_EQ(header(packed, "Vary"), "Accept-Encoding") << path;
+    EXPECT_EQ(gunzip(*packed.body), *plain.body) << path;
+    EXPECT_LT(packed.body->size(), plain.body->size() * 6 / 10) << path;
+    // Each form its own validator, so a 304 always confirms the form the browser holds.
+    EXPECT_EQ(header(packed, "ETag"), etagOf(*packed.body)) << path;
+    EXPECT_NE(header(packed, "ETag"), header(plain, "ETag")) << path;
+    EXPECT_EQ(pages.handle(path, "gzip;q=0")->body, plain.body) << path;
+  }
+}
+
+TEST(WebPagesTest, CatalogueSaysWhetherThereIsSomethingToDownload) {
+  TempDir dir;
+  WebPages pages(Catalog::builtIn(), {"2.0", dir.path.string()});
+  EXPECT_NE(pages.handle("/templates.json")->body->find("\"downloads\":false"), std::string::npos);
+  dir.write("Tambrel-2.0-win64.zip", "PK");
+  EXPECT_NE(pages.handle("/templates.json")->body->find("\"downloads\":true"), std::string::npos);
+  WebPages none(Catalog::builtIn(), {});
+  EXPECT_NE(none.handle("/templates.json")->body->find("\"downloads\":false"), std::string::npos);
+}
+
+TEST(GlyphCheckTest, NamesWhatNoFaceHasOnceInOrder) {
+  GlyphCheck check(testing_support::fonts());
+  EXPECT_EQ(check.missing(U"张三 Tambrel 公司（）|合同专用章"), U"");
+  EXPECT_EQ(check.missing(U"😀公司😀🎉"), U"😀🎉");
+  EXPECT_EQ(check.missing(U"\U000F0000印"), U"\U000F0000");  // a private-use character no face has
+
+  Response ok = check.answer("text=%F0%9F%98%80%E5%85%AC%E5%8F%B8");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.contentType, "application/json");
+  EXPECT_EQ(*ok.body, "{\"missing\":[\"😀\"]}\n");
+  EXPECT_EQ(*check.answer("text=%E5%BC%A0%E4%B8%89").body, "{\"missing\":[]}\n");
+  EXPECT_EQ(*check.answer("").body, "{\"missing\":[]}\n");
+  EXPECT_EQ(check.answer("text=%FF%FE").status, 400);
+  EXPECT_EQ(check.answer("text=" + std::string(GlyphCheck::kMaxCharacters + 1, 'a')).status, 400);
+}
+
+class SiteTest : public ::testing::Test {
+ protected:
+  StampService stamps{Catalog::builtIn(), testing_support::fonts(), {}};
+  Site site{stamps, {}};
+};
+
+TEST_F(SiteTest, ThumbnailsAtTheSmallSizeAndKeptAYearUnderThisBuildsVersion) {
+  const std::string file = "/maker/thumbnails/C_1350448345617.png";
+  const std::string small = "/maker/thumbnails/128/C_1350448345617.png";
+  ASSERT_EQ(site.thumbnailVersion().size(), 16u);
+  Response full = site.handle("GET", file);
+  Response little = site.handle("GET", small + "?v=" + site.thumbnailVersion());
+  ASSERT_EQ(full.status, 200);
+  ASSERT_EQ(little.status, 200);
+  auto [w, h] = pngSize(*little.body);
+  EXPECT_EQ(std::max(w, h), 128);
+  EXPECT_GT(std::max(pngSize(*full.body).first, pngSize(*full.body).second), 128);
+  EXPECT_EQ(header(little, "Cache-Control"), "public, max-age=31536000, immutable");
+  EXPECT_EQ(header(full, "Cache-Control"), "public, max-age=86400");
+  EXPECT_EQ(header(site.handle("GET", small + "?v=0000000000000000"), "Cache-Control"), "public, max-age=86400");
+  // Only the one smaller size is drawn.
+  EXPECT_EQ(site.handle("GET", "/maker/thumbnails/64/C_1350448345617.png").status, 404);
+  EXPECT_EQ(site.handle("GET", "/maker/thumbnails/128/nothing.png").status, 404);
+  // The catalogue names the version the page must ask with.
+  EXPECT_NE(site.handle("GET", "/templates.json").body->find("\"thumbnailVersion\":\"" + site.thumbnailVersion() + "\""),
+            std::string::npos);
+}
+
+TEST_F(SiteTest, IconGlyphsAndCompressionThroughTheFrontDoor) {
+  Response icon = site.handle("GET", "/favicon.ico");
+  ASSERT_EQ(icon.status, 200);
+  EXPECT_EQ(icon.contentType, "image/png");
+  EXPECT_EQ(pngSize(*icon.body), (std::pair<int, int>{64, 64}));
+  EXPECT_EQ(*site.handle("GET", "/glyphs?text=%F0%9F%98%80").body, "{\"missing\":[\"😀\"]}\n");
+  EXPECT_EQ(header(site.handle("GET", "/maker.js", {"gzip"}), "Content-Encoding"), "gzip");
+  EXPECT_EQ(header(site.handle("GET", "/maker.js"), "Content-Encoding"), "");
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 """Shared by the stamp maker's browser tests and its benchmark: the real stampd on a free port
 and headless Chromium (Debian's chromium and chromium-driver) driven through WebDriver."""
 
+import http.client
+import http.server
 import os
 import re
 import shutil
+import socket
 import subprocess
+import sys
 import tempfile
+import threading
 import time
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -24,12 +30,19 @@ CHROMIUM_FLAGS = [
 ]
 
 
-class Stampd:
-    """stampd on 127.0.0.1 with a port the system picks; stopped with SIGTERM."""
+def free_port():
+    """A port nothing listens on just now."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
-    def __init__(self, binary, *extra):
+
+class Stampd:
+    """stampd on 127.0.0.1 with a port the system picks (or the one given); stopped with SIGTERM."""
+
+    def __init__(self, binary, *extra, port=0):
         self.log = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--no-access-log", *extra],
+        self.process = subprocess.Popen([binary, "--listen", f"127.0.0.1:{port}", "--no-access-log", *extra],
                                         stdout=subprocess.DEVNULL, stderr=self.log)
         deadline = time.monotonic() + 30
         self.base = None
@@ -65,6 +78,79 @@ class Stampd:
         self.log.close()
 
 
+class FrontProxy:
+    """A stand-in in front of stampd on a port of its own: passes every request on, except that
+    the test may hold back /aosbegin.php answers for some texts, or give the next ones itself
+    (a status, headers and body, or None to drop the connection without an answer)."""
+
+    def __init__(self, upstream):
+        self.upstream = urllib.parse.urlsplit(upstream)
+        self.delays = {}    # text (decoded) -> seconds
+        self.answers = []   # the next /aosbegin.php answers, in order
+        self.lock = threading.Lock()
+        proxy = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                path, _, query = self.path.partition("?")
+                if path == "/aosbegin.php":
+                    text = urllib.parse.parse_qs(query).get("text", [""])[0]
+                    time.sleep(proxy.delays.get(text, 0))
+                    with proxy.lock:
+                        canned = proxy.answers.pop(0) if proxy.answers else False
+                    if canned is None:
+                        # An answer cut off on its way: no retry can hide it, unlike a closed socket.
+                        self.close_connection = True
+                        self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n<stamp>")
+                        self.wfile.flush()
+                        self.connection.shutdown(socket.SHUT_RDWR)
+                        return
+                    if canned:
+                        status, headers, body = canned
+                        self.send_response(status)
+                        for k, v in headers.items():
+                            self.send_header(k, v)
+                        self.send_header("Content-Length", str(len(body)))
+                        self.end_headers()
+                        self.wfile.write(body)
+                        return
+                upstream = http.client.HTTPConnection(proxy.upstream.hostname, proxy.upstream.port, timeout=30)
+                headers = {k: v for k, v in self.headers.items() if k.lower() not in ("host", "connection")}
+                upstream.request("GET", self.path, headers=headers)
+                answer = upstream.getresponse()
+                body = answer.read()
+                self.send_response(answer.status)
+                for k, v in answer.getheaders():
+                    if k.lower() not in ("connection", "content-length", "server", "date", "transfer-encoding"):
+                        self.send_header(k, v)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                upstream.close()
+
+        class Server(http.server.ThreadingHTTPServer):
+            daemon_threads = True
+
+            def handle_error(self, request, client_address):
+                # The browser going away mid-answer (and the cut-off answers above) is expected.
+                if not isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
+                    super().handle_error(request, client_address)
+
+        self.server = Server(("127.0.0.1", 0), Handler)
+        self.base = f"http://127.0.0.1:{self.server.server_address[1]}/"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
 class Browser:
     """Headless Chromium with a fresh profile and a download folder of its own."""
 
@@ -91,8 +177,8 @@ class Browser:
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
 
-    def open_maker(self, base):
-        self.driver.get(base)
+    def open_maker(self, base, query=""):
+        self.driver.get(base + query)
         self.wait(lambda d: d.execute_script("return document.documentElement.dataset.ready === '1'"),
                   message="the gallery was not built")
 
@@ -102,6 +188,16 @@ class Browser:
         finally:
             shutil.rmtree(self.profile, ignore_errors=True)
             shutil.rmtree(self.downloads, ignore_errors=True)
+
+
+def web_tools():
+    """The folder holding the page's audit tools from npm (Lighthouse, axe-core), installed on
+    first use by scripts/web-tools.sh at the versions its lock file pins."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+    done = subprocess.run(["bash", os.path.join(root, "scripts", "web-tools.sh")], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError("scripts/web-tools.sh failed: " + done.stderr[-2000:])
+    return done.stdout.strip().splitlines()[-1]
 
 
 def find_stampd(argv):
