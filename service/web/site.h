@@ -15,7 +15,11 @@ class Site {
  public:
   Site(StampService& stamps, WebOptions options);
 
-  Response handle(std::string_view method, std::string_view target);
+  // The answer, or for costly work a deferred one (stamps/response.h) for the server's render
+  // pool: the server never renders on the threads that serve connections.
+  Response respond(std::string_view method, std::string_view target);
+  // The same, with deferred work done inline (tests, the fuzzer).
+  Response handle(std::string_view method, std::string_view target) { return complete(respond(method, target)); }
 
   StampService& stamps() { return stamps_; }
 
