@@ -46,16 +46,22 @@ for p in "${ports[@]}"; do
 done
 for p in "${ports[@]}"; do wait_http "http://127.0.0.1:$p/healthz" || fail "stampd on $p did not start"; done
 
-# nginx_conf FILE INSTANCES...: the deployed config with the test's ports and folders.
+# nginx_conf FILE INSTANCES...: the deployed config with the test's ports and folders. With
+# UNLIMITED=1 the per-client limit on cache misses is lifted: the throughput loads come from one
+# address that stands for many clients.
 nginx_conf() {
   local out=$1
   shift
+  local rate=20r/s
+  [ "${UNLIMITED:-0}" = 1 ] && rate=100000r/s
   local site="$tmp/stampd-site.conf"
   sed -e "s|127.0.0.1:8081|127.0.0.1:${1}|" \
       -e "s|127.0.0.1:8082|127.0.0.1:${2:-$1}|" \
       -e "s|127.0.0.1:8083|127.0.0.1:${3:-$1}|" \
       -e "s|listen 80;|listen 127.0.0.1:$pn;|" -e "/listen \[::\]:80;/d" \
       -e "s|/var/cache/nginx/stampd|$tmp/cache|" \
+      -e "s|unix:/run/nginx-stampd-render.sock|unix:$tmp/render.sock|" \
+      -e "/zone=stampd_render:/s|rate=20r/s|rate=$rate|" \
       "$root/deploy/nginx/stampd.conf" | awk '!seen[$0]++ || $0 !~ /^ *server 127/' >"$site"
   cat >"$out" <<CONF
 daemon off;
@@ -116,7 +122,57 @@ gen=$(curl -fsS -D - -o /dev/null "$base/aosbegin.php?text=%E5%BC%A0%E4%B8%89&id
 [ "$gen" = 0 ] || fail "/aosbegin.php went through the cache"
 echo "   MISS then HIT; /aosbegin.php not cached"
 
+echo "-- a client over its limit on new pictures gets 429; another client keeps its latency"
+[ "$(curl -s -o /dev/null -w '%{http_code}' "$base/metrics")" = 404 ] || fail "/metrics is served through nginx"
+python3 - "$pn" "$tmp/fair.txt" <<'PY' || fail "per-client limit: $(cat "$tmp/fair.txt")"
+import http.client, socket, sys, threading, time
+port, out = int(sys.argv[1]), sys.argv[2]
+CJK = "%E5%AD%97"
+
+def conn(source):
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=(source, 0))
+    return c
+
+def get(c, path):
+    t = time.perf_counter()
+    c.request("GET", path)
+    r = c.getresponse()
+    r.read()
+    return r.status, time.perf_counter() - t, r.getheader("X-Cache-Status")
+
+# The hostile client (127.0.0.2): 4 connections asking for new pictures as fast as they can.
+hostile, stop = {}, time.time() + 4
+def flood(k):
+    c, n = conn("127.0.0.2"), 0
+    while time.time() < stop:
+        n += 1
+        s, _, _ = get(c, "/stamp/369/0/%s%d-%d.png" % (CJK * 4, k, n))
+        hostile[s] = hostile.get(s, 0) + 1
+threads = [threading.Thread(target=flood, args=(k,)) for k in range(4)]
+for t in threads: t.start()
+# The polite client (127.0.0.3): a cached picture every 20 ms and a new one every 200 ms.
+polite, lat, c, n = {}, [], conn("127.0.0.3"), 0
+get(c, "/stamp/368/0/%E5%BC%A0%E4%B8%89.png")
+while time.time() < stop - 0.2:
+    n += 1
+    path = "/stamp/368/0/%s%d.png" % (CJK * 2, n) if n % 10 == 0 else "/stamp/368/0/%E5%BC%A0%E4%B8%89.png"
+    s, took, cache = get(c, path)
+    polite[s] = polite.get(s, 0) + 1
+    if cache == "HIT": lat.append(took)
+    time.sleep(0.02)
+for t in threads: t.join()
+lat.sort()
+p99 = lat[int(0.99 * (len(lat) - 1))] * 1000
+msg = "hostile client: %s; polite client: %s, cache hits p50 %.1f ms p99 %.1f ms" % (
+    dict(sorted(hostile.items())), dict(sorted(polite.items())), lat[len(lat) // 2] * 1000, p99)
+open(out, "w").write(msg)
+print("   " + msg)
+ok = hostile.get(429, 0) > 0 and set(polite) == {200} and p99 < 50
+sys.exit(0 if ok else 1)
+PY
+
 echo "-- figures through nginx (${load_seconds} s each, wrk 2 threads, 16 connections, new picture per request)"
+export UNLIMITED=1
 stop_nginx
 start_nginx "$p1"
 echo "   1 instance:  $(load "$load_seconds" | tr '\n' ' ')"

@@ -15,7 +15,7 @@ packages=(
   clang libclang-rt-14-dev wrk
   librsvg2-dev poppler-utils zlib1g-dev libdeflate-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
-  chromium chromium-driver python3-selenium
+  chromium chromium-driver python3-selenium python3-prometheus-client
   nsis
 )
 

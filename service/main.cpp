@@ -7,9 +7,12 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <optional>
 #include <pthread.h>
+#include <sstream>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <string>
 #include <thread>
@@ -17,6 +20,7 @@
 
 #include "catalog/catalog.h"
 #include "catalog/fonts.h"
+#include "server/diagnostics.h"
 #include "server/http_server.h"
 #include "stampd_config.h"
 #include "stamps/stamp_service.h"
@@ -38,7 +42,10 @@ Options:
   --no-system-fonts         use only the fonts of --fonts folders
   --cache-mb N              memory for rendered pictures, MiB (default 64); the
                             process needs about N + 256 MiB in all
-  --threads N               worker threads (default: one per core)
+  --threads N               threads serving connections (default: one per core)
+  --render-threads N        threads that render (default: one per core, at most 8)
+  --render-queue N          renders waiting before the answer is 503 (default 128;
+                            one client address holds at most half)
   --latest-version TEXT     version announced to the update check (default 1.0)
   --update-time-offset S    shift the update reply's issue time by S seconds
                             (negative values make an expired reply, for tests)
@@ -47,6 +54,8 @@ Options:
   --stop-grace-ms N         how long a stop may take to finish the requests already
                             received (default 5000)
   --access-log FILE         append the access log to FILE instead of stdout
+  --listen-fds              take the listening socket from systemd (LISTEN_FDS; the
+                            default whenever LISTEN_FDS names this process)
   --downloads DIR           offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip
                             from DIR on /download (default: none offered)
   --no-access-log           no access log
@@ -61,13 +70,17 @@ Endpoints:
   GET /templates.json                           the catalogue for that page
   GET /download                                 the download page
   GET /healthz                                  "ok" while serving
+  GET /metrics                                  counters in the Prometheus text format
   HEAD is answered for each; other methods get 405.
 
 Signals:
-  SIGTERM, SIGINT           stop: close the listening socket, answer every request
-                            already received and finish every response being written
-                            (up to --stop-grace-ms), then exit 0
-  SIGHUP                    reopen the --access-log file (log rotation)
+  SIGTERM, SIGINT           stop: take the connections already queued, close the
+                            listening socket, answer every request already received
+                            and finish every response being written (up to
+                            --stop-grace-ms), then exit 0; a second one ends the
+                            grace at once
+  SIGHUP                    reopen the --access-log file (log rotation); the old
+                            file is closed
 
 Files:
   /etc/default/stampd       flags for the systemd unit (STAMPD_OPTS, STAMPD_CACHE_MB)
@@ -107,24 +120,89 @@ void raiseOpenFileLimit() {
 }
 
 // Under a memory ceiling (systemd's MemoryMax, a container limit) the picture cache must fit
-// with room for everything else, or the kernel kills the service under load. Empty when fine.
-constexpr unsigned long long kHeadroomMiB = 256;
-std::string checkMemoryCeiling(unsigned long long cacheMiB) {
-  std::ifstream cgroup("/proc/self/cgroup");
-  std::string line, path;
-  while (std::getline(cgroup, line))
-    if (line.rfind("0::", 0) == 0) path = line.substr(3);
-  if (path.empty()) return {};
-  std::ifstream maxFile("/sys/fs/cgroup" + path + "/memory.max");
-  std::string max;
-  if (!(maxFile >> max) || max == "max") return {};
-  auto bytes = tambrel::text::parseInteger(max);
-  if (!bytes || *bytes <= 0) return {};
-  unsigned long long ceilingMiB = static_cast<unsigned long long>(*bytes) >> 20;
-  if (cacheMiB + kHeadroomMiB <= ceilingMiB) return {};
-  return "--cache-mb " + std::to_string(cacheMiB) + " needs about " + std::to_string(cacheMiB + kHeadroomMiB) +
-         " MiB but the memory ceiling (MemoryMax) is " + std::to_string(ceilingMiB) +
-         " MiB; lower --cache-mb or raise MemoryMax";
+// with room for everything else, or the kernel kills the service under load. The room is a
+// fixed part (fonts, connections, the allocator) and a part per render thread (its glyph
+// outlines, its raster and encoder scratch, bounded per thread), so hosts with many cores
+// count their render threads. The tightest limit of the process's cgroup and every parent
+// counts (a slice's limit holds its services too), on cgroup v2 (memory.max) or v1
+// (memory.limit_in_bytes). Empty when fine.
+constexpr unsigned long long kBaseMiB = 160;
+constexpr unsigned long long kPerRenderThreadMiB = 24;
+
+std::optional<unsigned long long> readLimit(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string value;
+  if (!(in >> value) || value == "max") return std::nullopt;
+  auto bytes = tambrel::text::parseInteger(value);
+  // cgroup v1 writes "no limit" as a huge number near LLONG_MAX.
+  if (!bytes || *bytes <= 0 || *bytes >= (1LL << 60)) return std::nullopt;
+  return static_cast<unsigned long long>(*bytes);
+}
+
+// The smallest memory limit from the process's cgroup up to the root, in bytes.
+std::optional<unsigned long long> memoryCeiling(const std::string& procCgroup, const std::filesystem::path& root) {
+  std::ifstream cgroup(procCgroup);
+  std::string line;
+  std::optional<unsigned long long> least;
+  auto consider = [&](const std::filesystem::path& base, std::string path, const char* file) {
+    for (;;) {
+      std::string rel = path.substr(std::min(path.size(), path.find_first_not_of('/')));
+      if (auto v = readLimit(rel.empty() ? base / file : base / rel / file))
+        if (!least || *v < *least) least = v;
+      if (rel.empty()) break;
+      size_t slash = path.rfind('/');
+      path = slash == std::string::npos ? "" : path.substr(0, slash);
+    }
+  };
+  while (std::getline(cgroup, line)) {
+    // "0::/system.slice/stampd.service" (v2) or "4:memory:/system.slice/stampd.service" (v1).
+    size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
+    if (b == std::string::npos) continue;
+    std::string controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);
+    if (line.rfind("0::", 0) == 0) {
+      consider(root, path, "memory.max");
+    } else {
+      std::stringstream list(controllers);
+      std::string c;
+      while (std::getline(list, c, ','))
+        if (c == "memory") consider(root / "memory", path, "memory.limit_in_bytes");
+    }
+  }
+  return least;
+}
+
+std::string checkMemoryCeiling(unsigned long long cacheMiB, int renderThreads) {
+  const char* procCgroup = std::getenv("STAMPD_TEST_PROC_CGROUP");  // tests give a made-up tree
+  const char* root = std::getenv("STAMPD_TEST_CGROUP_ROOT");
+  auto ceiling = memoryCeiling(procCgroup ? procCgroup : "/proc/self/cgroup", root ? root : "/sys/fs/cgroup");
+  if (!ceiling) return {};
+  unsigned long long ceilingMiB = *ceiling >> 20;
+  unsigned long long need = cacheMiB + kBaseMiB + kPerRenderThreadMiB * static_cast<unsigned long long>(renderThreads);
+  if (need <= ceilingMiB) return {};
+  return "--cache-mb " + std::to_string(cacheMiB) + " with " + std::to_string(renderThreads) +
+         " render threads needs about " + std::to_string(need) + " MiB but the memory ceiling (MemoryMax) is " +
+         std::to_string(ceilingMiB) + " MiB; lower --cache-mb or --render-threads, or raise MemoryMax";
+}
+
+// The listening socket systemd passes (socket activation: LISTEN_PID is this process,
+// LISTEN_FDS counts descriptors from 3). -1 when there is none; the variables are removed so
+// nothing started later takes them for its own.
+int listenFdFromSystemd(std::string* error) {
+  const char* pid = std::getenv("LISTEN_PID");
+  const char* fds = std::getenv("LISTEN_FDS");
+  if (!pid || !fds) return -1;
+  auto p = tambrel::text::parseInteger(pid);
+  auto n = tambrel::text::parseInteger(fds);
+  unsetenv("LISTEN_PID");
+  unsetenv("LISTEN_FDS");
+  unsetenv("LISTEN_FDNAMES");
+  if (!p || *p != getpid()) return -1;
+  if (!n || *n != 1) {
+    *error = "socket activation passed " + std::string(fds) + " sockets; stampd takes exactly one";
+    return -2;
+  }
+  fcntl(3, F_SETFD, FD_CLOEXEC);
+  return 3;
 }
 
 // A font folder named on the command line must be a folder we can list.
@@ -140,6 +218,19 @@ bool checkFontFolder(const std::string& dir) {
 
 int main(int argc, char** argv) {
   using namespace tambrel;
+  // Signals are blocked from the first moment, so one arriving while the fonts load (SIGHUP
+  // from a reload, SIGTERM from a stop) waits for the signal thread instead of killing the
+  // process; the threads started later inherit the mask. A file size limit on the access log
+  // makes its writes fail (counted, reported) rather than end the process.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR2);  // only from the process itself: ends the signal thread
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   std::string listen = TAMBREL_SERVICE_HOST;
   std::string downloadsDir;  // /download's folder; empty: nothing offered
   std::vector<std::string> fontDirs;
@@ -152,6 +243,7 @@ int main(int argc, char** argv) {
   std::string accessLogPath;
   bool accessLog = true;
   bool systemFonts = true;
+  bool listenFds = false;
 
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -173,6 +265,13 @@ int main(int argc, char** argv) {
       service.cacheBytes = static_cast<size_t>(numberFlag("--cache-mb", value("--cache-mb"), 1, 65536)) << 20;
     } else if (a == "--threads") {
       server.threads = static_cast<int>(numberFlag("--threads", value("--threads"), 1, 256));
+    } else if (a == "--render-threads") {
+      server.renderThreads = static_cast<int>(numberFlag("--render-threads", value("--render-threads"), 1, 256));
+    } else if (a == "--render-queue") {
+      server.renderQueue = static_cast<size_t>(numberFlag("--render-queue", value("--render-queue"), 1, 100000));
+      server.renderQueuePerClient = std::max<size_t>(1, server.renderQueue / 2);
+    } else if (a == "--listen-fds") {
+      listenFds = true;
     } else if (a == "--latest-version") {
       service.latestVersion = value("--latest-version");
     } else if (a == "--update-time-offset") {
@@ -211,9 +310,18 @@ int main(int argc, char** argv) {
     if (!logFile)
       return std::fprintf(stderr, "stampd: cannot open access log %s: %s\n", accessLogPath.c_str(), std::strerror(errno)), 1;
     server.accessLog = logFile;
+    server.accessLogOwned = true;  // SIGHUP closes it once the new file is open
+  }
+  {
+    std::string error;
+    server.listenFd = listenFdFromSystemd(&error);
+    if (server.listenFd == -2) return std::fprintf(stderr, "stampd: %s\n", error.c_str()), 1;
+    if (listenFds && server.listenFd < 0)
+      return std::fprintf(stderr, "stampd: --listen-fds given but no socket was passed (LISTEN_FDS)\n"), 1;
   }
 
-  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20); !e.empty())
+  const int renderThreads = server.renderThreads > 0 ? server.renderThreads : defaultRenderThreads();
+  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20, renderThreads); !e.empty())
     return std::fprintf(stderr, "stampd: %s\n", e.c_str()), 1;
   for (const std::string& dir : fontDirs)
     if (!checkFontFolder(dir)) return 1;
@@ -228,15 +336,6 @@ int main(int argc, char** argv) {
   Catalog catalog(Catalog::builtInRecords(), &problems);
   if (!problems.empty()) std::fputs(problems.c_str(), stderr);
 
-  // Signals go to one waiting thread; the workers never see them.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-
   StampService stamps(catalog, *fonts, service);
   Site site(stamps, WebOptions{service.latestVersion, downloadsDir});
   HttpServer http(site, server);
@@ -245,11 +344,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "stampd: %s\n", error.c_str());
     return 1;
   }
-  std::fputs(fontLog.c_str(), stderr);
+  // From here on stderr is written through the diagnostics thread: a stalled journal never
+  // holds up the service.
+  if (!fontLog.empty()) diag::say("%s", fontLog.c_str());
   raiseOpenFileLimit();
-  std::fprintf(stderr, "stampd: %zu templates, listening on http://%s:%u/\n", catalog.all().size(),
-               server.address.c_str(), http.port());
+  if (server.listenFd >= 0)
+    diag::say("stampd: %zu templates, serving the listening socket passed by systemd", catalog.all().size());
+  else
+    diag::say("stampd: %zu templates, listening on http://%s:%u/", catalog.all().size(), server.address.c_str(),
+              http.port());
   std::thread waiter([&] {
+    bool stopping = false;
     for (;;) {
       int sig = 0;
       if (sigwait(&signals, &sig) != 0) continue;
@@ -257,21 +362,28 @@ int main(int argc, char** argv) {
         if (accessLogPath.empty()) continue;
         std::string err;
         if (http.reopenAccessLog(accessLogPath, &err))
-          std::fprintf(stderr, "stampd: SIGHUP, access log reopened\n");
+          diag::say("stampd: SIGHUP, access log reopened");
         else
-          std::fprintf(stderr, "stampd: SIGHUP: %s\n", err.c_str());
+          diag::say("stampd: SIGHUP: %s", err.c_str());
         continue;
       }
-      std::fprintf(stderr, "stampd: %s, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+      if (sig == SIGUSR2) return;  // run() has returned
+      if (stopping) {
+        diag::say("stampd: %s again, stopping now", sig == SIGINT ? "SIGINT" : "SIGTERM");
+        http.stopNow();
+        continue;
+      }
+      stopping = true;
+      diag::say("stampd: %s, stopping", sig == SIGINT ? "SIGINT" : "SIGTERM");
       http.stop();
-      return;
     }
   });
   http.run();
-  // run() also returns when stop() came from elsewhere; wake the waiter so it can be joined.
-  pthread_kill(waiter.native_handle(), SIGTERM);
+  // Wake the waiter so it can be joined, whether the stop came from a signal or elsewhere.
+  pthread_kill(waiter.native_handle(), SIGUSR2);
   waiter.join();
-  std::fprintf(stderr, "stampd: stopped\n");
+  diag::say("stampd: stopped");
+  diag::flush(500);
   // The access log file is not closed here: a writer stuck on a stalled sink may still hold it,
   // and the process ends now anyway.
   (void)logFile;

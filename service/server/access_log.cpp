@@ -8,9 +8,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "server/diagnostics.h"
+
 namespace tambrel {
 
-AccessLog::AccessLog(int fd, size_t capacityBytes) : capacity_(capacityBytes), fd_(fd) {
+AccessLog::AccessLog(int fd, size_t capacityBytes, bool owned) : capacity_(capacityBytes), fd_(fd), ownsFd_(owned) {
   thread_ = std::thread([this] { writer(); });
 }
 
@@ -47,7 +49,12 @@ bool AccessLog::reopen(const std::string& path, std::string* error) {
 
 uint64_t AccessLog::dropped() const {
   std::lock_guard lock(mutex_);
-  return dropped_;
+  return dropped_ + lostInErrors_;
+}
+
+uint64_t AccessLog::writeErrors() const {
+  std::lock_guard lock(mutex_);
+  return writeErrors_;
 }
 
 bool AccessLog::close(int waitMs) {
@@ -63,8 +70,11 @@ bool AccessLog::close(int waitMs) {
     return false;
   }
   if (dropped_ > droppedReported_)
-    std::fprintf(stderr, "stampd: access log sink too slow, %llu lines dropped\n",
-                 static_cast<unsigned long long>(dropped_ - droppedReported_));
+    diag::say("stampd: access log sink too slow, %llu lines dropped",
+              static_cast<unsigned long long>(dropped_ - droppedReported_));
+  if (failing_)
+    diag::say("stampd: access log writes failed %llu times, %llu lines lost",
+              static_cast<unsigned long long>(writeErrors_), static_cast<unsigned long long>(lostInErrors_));
   droppedReported_ = dropped_;
   return true;
 }
@@ -95,16 +105,33 @@ void AccessLog::writer() {
     int fd = fd_;
     lock.unlock();
     if (newlyDropped > 0)
-      std::fprintf(stderr, "stampd: access log sink too slow, %llu lines dropped\n",
-                   static_cast<unsigned long long>(newlyDropped));
+      diag::say("stampd: access log sink too slow, %llu lines dropped", static_cast<unsigned long long>(newlyDropped));
     size_t off = 0;
+    int error = 0;
     while (off < chunk.size()) {
       ssize_t n = ::write(fd, chunk.data() + off, chunk.size() - off);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // a broken sink loses these lines; requests go on
+      if (n <= 0) {  // a broken sink loses these lines; requests go on
+        error = n < 0 ? errno : ENOSPC;
+        break;
+      }
       off += static_cast<size_t>(n);
     }
+    uint64_t lost = 0;
+    if (error)
+      for (size_t i = off; i < chunk.size(); ++i) lost += chunk[i] == '\n';
     lock.lock();
+    if (error) {
+      ++writeErrors_;
+      lostInErrors_ += lost;
+      if (!failing_)
+        diag::say("stampd: access log write failed (%s); lines are lost until it works again", std::strerror(error));
+      failing_ = true;
+    } else if (failing_) {
+      failing_ = false;
+      diag::say("stampd: access log writing again; %llu writes had failed, %llu lines lost so far",
+                static_cast<unsigned long long>(writeErrors_), static_cast<unsigned long long>(lostInErrors_));
+    }
     writing_ = false;
   }
 }

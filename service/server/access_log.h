@@ -1,7 +1,9 @@
 // The access log, written by its own thread so that a slow or stalled sink (a pipe nobody
 // reads, a full disk, a stuck journal) never holds up request handling. Request threads only
 // append a line to a bounded in-memory queue; when the queue is full the line is dropped and
-// counted, and the count is reported on stderr once the sink accepts lines again.
+// counted, and the count is reported on stderr once the sink accepts lines again. A write that
+// fails (disk full, a file size limit, a closed pipe) loses its lines: the first failure is
+// reported once on stderr, the count when writing works again; nothing is retried or blocks.
 #pragma once
 
 #include <condition_variable>
@@ -16,8 +18,9 @@ namespace tambrel {
 
 class AccessLog {
  public:
-  // Writes to `fd`, which stays owned by the caller (stdout, a test's temporary file).
-  explicit AccessLog(int fd, size_t capacityBytes = 1u << 20);
+  // Writes to `fd`, which stays the caller's (stdout, a test's temporary file) unless `owned`:
+  // an owned descriptor is closed when reopen() replaces it, so a rotated file's space is freed.
+  explicit AccessLog(int fd, size_t capacityBytes = 1u << 20, bool owned = false);
   ~AccessLog();
   AccessLog(const AccessLog&) = delete;
   AccessLog& operator=(const AccessLog&) = delete;
@@ -26,8 +29,10 @@ class AccessLog {
   void append(std::string line);
   // Switches to a newly opened file (log rotation on SIGHUP); the log then owns that file.
   bool reopen(const std::string& path, std::string* error);
-  // Lines dropped so far.
+  // Lines dropped so far (too slow a sink, or lost in a failed write).
   uint64_t dropped() const;
+  // Writes that failed.
+  uint64_t writeErrors() const;
   // Writes what is queued and ends the writer, waiting at most `waitMs`. False when the sink
   // did not take the lines in time: the writer is then left blocked and this object must not
   // be destroyed (the caller lets it leak at exit).
@@ -44,6 +49,9 @@ class AccessLog {
   size_t capacity_;
   uint64_t dropped_ = 0;
   uint64_t droppedReported_ = 0;
+  uint64_t writeErrors_ = 0;
+  uint64_t lostInErrors_ = 0;
+  bool failing_ = false;  // the last write failed; reported once until one succeeds
   bool writing_ = false;
   bool closing_ = false;
   int fd_;

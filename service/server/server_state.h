@@ -1,5 +1,6 @@
 // What the server's parts share: the io_context and its threads, the acceptor, the table of
-// live sessions, the access log and the stopping flag. Only the server's own files include it.
+// live sessions, the render pool, the metrics, the access log and the stopping flag. Only the
+// server's own files include it.
 #pragma once
 
 #include <boost/asio.hpp>
@@ -16,6 +17,8 @@
 
 #include "server/access_log.h"
 #include "server/http_server.h"
+#include "server/metrics.h"
+#include "server/render_pool.h"
 
 namespace tambrel {
 
@@ -27,21 +30,17 @@ class Session;
 
 // Sessions and handlers point at the Impl without owning it: it owns the io_context, whose
 // destruction destroys every pending handler (and with them the sessions) first. The session
-// table is declared before the io_context so that it outlives those sessions.
+// table is declared before the io_context so that it outlives those sessions; the render pool
+// after it, so that it is shut down (its jobs, which hold sessions, released) while the
+// io_context still exists.
 struct HttpServer::Impl {
-  Impl(Site& s, ServerOptions o)
-      : site(s), options(std::move(o)), acceptStrand(asio::make_strand(io)), acceptor(acceptStrand),
-        acceptPause(acceptStrand) {
-    if (options.accessLog) accessLog = new AccessLog(fileno(options.accessLog), options.accessLogBuffer);
-  }
-  ~Impl() {
-    // A log writer stuck on a sink that never drains is left behind rather than freed under it.
-    if (accessLog && accessLog->close(1000)) delete accessLog;
-  }
+  Impl(Site& s, ServerOptions o);
+  ~Impl();
 
   Site& site;
   ServerOptions options;
   AccessLog* accessLog = nullptr;
+  Metrics metrics;
   std::mutex sessionsMutex;
   std::unordered_map<Session*, std::weak_ptr<Session>> sessions;
   asio::io_context io;
@@ -51,9 +50,13 @@ struct HttpServer::Impl {
   asio::steady_timer acceptPause;  // waits out a shortage of file descriptors
   std::atomic<bool> fdShortageLogged{false};
   std::atomic<bool> stopping{false};
+  std::atomic<bool> cutNow{false};
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+  RenderPool pool;
 
+  std::string metricsText();
   void accept();
+  void startSession(tcp::socket socket);
   void beginStop();
   void waitForIdle(std::shared_ptr<asio::steady_timer> timer, std::chrono::steady_clock::time_point deadline);
   void log(const std::string& remote, std::string_view method, std::string_view target, unsigned version, int status,

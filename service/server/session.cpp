@@ -1,6 +1,11 @@
 // A client connection's steps; see session.h.
 #include "server/session.h"
 
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 
 #include "server/server_state.h"
@@ -41,6 +46,36 @@ std::optional<std::string_view> finalTransferCoding(const http::fields& fields) 
   return last;
 }
 
+// RFC 9112 3.2.2: a server accepts the absolute form ("http://host/path?q") for any request;
+// the service answers the same as for the origin form ("/path?q").
+std::string_view originForm(std::string_view target, std::string* storage) {
+  size_t colon = target.find("://");
+  if (colon == std::string_view::npos || colon == 0 || target.front() == '/') return target;
+  std::string_view scheme = target.substr(0, colon);
+  if (!iequals(scheme, "http") && !iequals(scheme, "https")) return target;
+  std::string_view rest = target.substr(colon + 3);
+  size_t at = rest.find_first_of("/?");
+  if (at == std::string_view::npos) return "/";
+  if (rest[at] == '/') return rest.substr(at);
+  *storage = "/" + std::string(rest.substr(at));
+  return *storage;
+}
+
+Response unavailable(const char* why) {
+  Response r;
+  r.status = 503;
+  r.headers.emplace_back("Retry-After", "1");
+  r.headers.emplace_back("Cache-Control", "no-store");
+  r.body = std::make_shared<const std::string>(std::string(why) + "\n");
+  return r;
+}
+
+// After an error answer that closes the connection, bytes the client had already sent are
+// read and thrown away (up to this much, for up to this long) before the socket closes:
+// closing with unread bytes makes the kernel send a reset, and the client would see
+// "connection reset" instead of the answer.
+constexpr size_t kDrainBytes = 1u << 20;
+constexpr auto kDrainTime = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -49,9 +84,11 @@ Session::Session(tcp::socket socket, HttpServer::Impl* server)
   beast::error_code ec;
   auto ep = stream_.socket().remote_endpoint(ec);
   remote_ = ec ? "-" : ep.address().to_string();
+  server_->metrics.openConnections.fetch_add(1, std::memory_order_relaxed);
 }
 
 Session::~Session() {
+  server_->metrics.openConnections.fetch_sub(1, std::memory_order_relaxed);
   if (!registered_) return;
   std::lock_guard lock(server_->sessionsMutex);
   server_->sessions.erase(this);
@@ -71,10 +108,9 @@ void Session::requestStop() {
 }
 
 void Session::onStop() {
-  if (reading_ && !received()) {
-    beast::error_code ec;
-    stream_.socket().cancel(ec);
-  }
+  // A client that was idle gets a short moment for one more request (one that crossed the
+  // stop on the wire is answered, with "Connection: close"), then the connection closes.
+  if (reading_ && !received()) armHeaderTimer(server_->options.stopIdle);
 }
 
 // Bytes of a further request already here: in our buffer or in the socket.
@@ -83,30 +119,41 @@ bool Session::received() {
   return buffer_.size() > 0 || stream_.socket().available(ec) > 0;
 }
 
+// From a render thread, while the session waits for that render: has the client closed its
+// side (with nothing more to read) or dropped the connection? Then nobody wants the answer.
+bool Session::peerGone() {
+  int fd = stream_.socket().native_handle();
+  pollfd p{fd, POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+  int pending = 0;
+  return (p.revents & POLLRDHUP) && ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
+}
+
 void Session::read() {
-  if (server_->stopping && !received()) {
-    close();
-    return;
-  }
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_->options.headerLimit));
   parser_->body_limit(0);
-  armHeaderTimer();
+  auto wait = std::chrono::steady_clock::duration(server_->options.timeout);
+  if (server_->stopping && !received()) wait = std::min(wait, std::chrono::steady_clock::duration(server_->options.stopIdle));
+  timedOut_ = false;
+  partialRequest_ = false;
+  reading_ = true;
+  ++readGeneration_;
+  armHeaderTimer(wait);
   http::async_read_header(stream_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, size_t) { self->onHeader(ec); });
 }
 
 // A timer of our own rather than the stream's: the stream's would close the socket, and a
-// client whose request had begun to arrive gets a 408 first.
-void Session::armHeaderTimer() {
+// client whose request had begun to arrive gets a 408 first. Re-arming (at a stop) keeps the
+// read it belongs to.
+void Session::armHeaderTimer(std::chrono::steady_clock::duration wait) {
   stream_.expires_never();
-  timedOut_ = false;
-  partialRequest_ = false;
-  reading_ = true;
-  timer_.expires_after(server_->options.timeout);
+  timer_.expires_after(wait);
   // A wait that had already completed when the previous read cancelled it still runs its
   // handler; the generation keeps it from timing out this read.
-  timer_.async_wait([self = shared_from_this(), generation = ++readGeneration_](beast::error_code ec) {
+  timer_.async_wait([self = shared_from_this(), generation = readGeneration_](beast::error_code ec) {
     if (ec || !self->reading_ || generation != self->readGeneration_) return;
     self->timedOut_ = true;
     self->partialRequest_ = self->buffer_.size() > 0 || self->parser_->got_some();
@@ -118,6 +165,7 @@ void Session::armHeaderTimer() {
 void Session::onHeader(beast::error_code ec) {
   reading_ = false;
   timer_.cancel();
+  started_ = std::chrono::steady_clock::now();
   if (timedOut_) {
     // An idle keep-alive connection is closed without a word: a client that sends its next
     // request as we time out would read an unsolicited 408 as that request's answer. Only a
@@ -125,12 +173,17 @@ void Session::onHeader(beast::error_code ec) {
     if (partialRequest_)
       respondError(408, "request timeout");
     else
-      close();
+      close(false);
     return;
   }
   if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted ||
       ec == asio::error::connection_reset || ec == asio::error::eof) {
-    close();
+    close(false);
+    return;
+  }
+  if (ec == http::error::body_limit) {
+    // Content-Length announced a body: none is accepted.
+    respondError(413, "request body not accepted");
     return;
   }
   if (ec) {
@@ -151,22 +204,77 @@ void Session::onHeader(beast::error_code ec) {
   readBody();
 }
 
-// A body was announced; none is accepted (body_limit 0), but an empty chunked one is read to
+// A chunked body was announced; none is accepted (body_limit 0), but an empty one is read to
 // its end so that the next request starts where it should.
 void Session::readBody() {
   stream_.expires_after(server_->options.timeout);
   http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
     if (ec == http::error::body_limit) return self->respondError(413, "request body not accepted");
-    if (ec) return self->close();
+    if (ec) return self->close(false);
     self->handle();
   });
 }
 
 void Session::handle() {
   auto& req = parser_->get();
-  std::string_view method = req.method_string();
-  std::string_view target = req.target();
-  Response r = server_->site.handle(method, target, {req[http::field::accept_encoding]});
+  std::string originStorage;
+  std::string_view target = originForm(req.target(), &originStorage);
+  route_ = routeOf(target.substr(0, target.find('?')));
+  // RFC 9112 3.2: exactly one Host in HTTP/1.1 (at most one before it).
+  auto hosts = req.equal_range(http::field::host);
+  long hostCount = std::distance(hosts.first, hosts.second);
+  if (hostCount > 1 || (hostCount == 0 && req.version() >= 11)) {
+    respondError(400, hostCount ? "repeated Host header" : "missing Host header");
+    return;
+  }
+  if (route_ == Route::Metrics && (req.method() == http::verb::get || req.method() == http::verb::head)) {
+    Response r;
+    r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    r.headers.emplace_back("Cache-Control", "no-store");
+    r.body = std::make_shared<const std::string>(server_->metricsText());
+    finish(std::move(r));
+    return;
+  }
+  Response r = server_->site.respond(req.method_string(), target, {req[http::field::accept_encoding]});
+  if (r.deferred) {
+    defer(std::move(r.deferred));
+    return;
+  }
+  finish(std::move(r));
+}
+
+// Costly work goes to the render pool; its answer comes back to this session's strand. Until
+// then the session does nothing (a pipelined request behind waits in the buffer).
+void Session::defer(std::function<Response()> work) {
+  auto self = shared_from_this();
+  const auto deadline = started_ + server_->options.timeout;
+  RenderPool::Job job;
+  job.client = remote_;
+  job.wanted = [self, deadline] { return std::chrono::steady_clock::now() < deadline && !self->peerGone(); };
+  job.run = [self, work = std::move(work)] {
+    Response r = complete(work());
+    asio::post(self->stream_.get_executor(), [self, r = std::move(r)]() mutable { self->finish(std::move(r)); });
+  };
+  job.dropped = [self, deadline] {
+    self->server_->metrics.renderDropped.fetch_add(1, std::memory_order_relaxed);
+    bool expired = std::chrono::steady_clock::now() >= deadline;
+    asio::post(self->stream_.get_executor(), [self, expired] {
+      if (expired && !self->server_->stopping) {
+        self->server_->metrics.renderExpired.fetch_add(1, std::memory_order_relaxed);
+        self->finish(unavailable("busy: waited too long for rendering, try again"));
+      } else {
+        self->close(false);
+      }
+    });
+  };
+  if (!server_->pool.submit(std::move(job))) {
+    server_->metrics.renderRefused.fetch_add(1, std::memory_order_relaxed);
+    finish(unavailable("busy: too many pictures waiting to be rendered, try again"));
+  }
+}
+
+void Session::finish(Response r) {
+  auto& req = parser_->get();
   applyConditional(r, req[http::field::if_none_match]);
   const bool head = req.method() == http::verb::head;
   response_.emplace();
@@ -176,53 +284,127 @@ void Session::handle() {
   res.set(http::field::server, "stampd");
   res.set(http::field::content_type, r.contentType);
   for (auto& [k, v] : r.headers) res.set(k, v);
-  size_t length = r.body ? r.body->size() : 0;
-  // The body is the service's own buffer (for pictures: the cache entry), shared, not copied.
+  uint64_t length = r.file ? r.file->size : r.body ? r.body->size() : 0;
+  // The body is the service's own buffer (for pictures: the cache entry), shared, not copied;
+  // a file is read a piece at a time as the connection takes it.
   body_ = std::move(r.body);
   if (!head && body_) res.body() = beast::span<const char>(body_->data(), body_->size());
+  if (!head && r.file && length > 0) file_ = std::move(r.file);
   if (r.status != 304) res.content_length(length);  // a 304 has no body and names no length
   // While stopping, only requests already here keep the connection open.
   res.keep_alive(req.keep_alive() && (!server_->stopping || received()));
-  server_->log(remote_, method, target, req.version(), r.status, head ? 0 : length);
+  server_->log(remote_, req.method_string(), req.target(), req.version(), r.status, head ? 0 : length);
+  server_->metrics.request(route_, r.status, std::chrono::steady_clock::now() - started_);
+  served_ = true;
   write();
 }
 
-void Session::respondError(int status, const char* text) {
+void Session::respondError(int status, const char* text, bool retryLater) {
   response_.emplace();
   auto& res = *response_;
   res.version(11);
   res.result(static_cast<unsigned>(status));
   res.set(http::field::server, "stampd");
   res.set(http::field::content_type, "text/plain; charset=utf-8");
+  if (retryLater) res.set(http::field::retry_after, "1");
   body_ = std::make_shared<const std::string>(std::string(text) + "\n");
   res.body() = beast::span<const char>(body_->data(), body_->size());
   res.prepare_payload();
   res.keep_alive(false);
+  errorAnswer_ = true;
   server_->log(remote_, "-", "-", 11, status, body_->size());
+  server_->metrics.request(route_, status, std::chrono::steady_clock::now() - started_);
   write();
 }
 
+// The time-out is on progress: each piece the client takes re-arms it, so a large answer to a
+// slow but steady reader is sent whole, and a reader that takes nothing is cut.
 void Session::write() {
+  serializer_.emplace(*response_);
+  writeSome();
+}
+
+void Session::writeSome() {
   stream_.expires_after(server_->options.timeout);
-  http::async_write(stream_, *response_,
-                    [self = shared_from_this()](beast::error_code ec, size_t) { self->onWritten(ec); });
+  http::async_write_some(stream_, *serializer_, [self = shared_from_this()](beast::error_code ec, size_t) {
+    if (ec) return self->onWritten(ec);
+    if (!self->serializer_->is_done()) return self->writeSome();
+    if (self->file_) return self->writeFile();
+    self->onWritten({});
+  });
+}
+
+void Session::writeFile() {
+  if (pieceSent_ == piece_.size()) {
+    if (fileSent_ == file_->size) return onWritten({});
+    piece_.resize(static_cast<size_t>(std::min<uint64_t>(64 * 1024, file_->size - fileSent_)));
+    ssize_t n = ::pread(file_->fd, piece_.data(), piece_.size(), static_cast<off_t>(fileSent_));
+    if (n <= 0) {  // the file shrank under us: the announced length cannot be kept
+      return onWritten(asio::error::make_error_code(asio::error::eof));
+    }
+    piece_.resize(static_cast<size_t>(n));
+    pieceSent_ = 0;
+    fileSent_ += static_cast<uint64_t>(n);
+  }
+  stream_.expires_after(server_->options.timeout);
+  stream_.async_write_some(asio::buffer(piece_.data() + pieceSent_, piece_.size() - pieceSent_),
+                           [self = shared_from_this()](beast::error_code ec, size_t n) {
+                             if (ec) return self->onWritten(ec);
+                             self->pieceSent_ += n;
+                             self->writeFile();
+                           });
 }
 
 void Session::onWritten(beast::error_code ec) {
   bool keep = response_->keep_alive();
+  serializer_.reset();
   response_.reset();
   body_.reset();
-  if (ec || !keep) {
-    close();
+  file_.reset();
+  std::string().swap(piece_);
+  pieceSent_ = 0;
+  fileSent_ = 0;
+  if (ec) {
+    close(false);
+    return;
+  }
+  if (!keep) {
+    close(errorAnswer_ || received());
     return;
   }
   read();
 }
 
-void Session::close() {
+void Session::close(bool linger) {
   beast::error_code ec;
+  stream_.expires_never();
   stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-  stream_.close();
+  if (!linger || ec) {
+    stream_.close();
+    return;
+  }
+  drainLeft_ = kDrainBytes;
+  buffer_.clear();
+  timer_.expires_after(kDrainTime);
+  timer_.async_wait([self = shared_from_this()](beast::error_code e) {
+    if (e) return;
+    beast::error_code ignored;
+    self->stream_.socket().cancel(ignored);
+  });
+  drain();
+}
+
+void Session::drain() {
+  auto space = buffer_.prepare(4096);
+  stream_.socket().async_read_some(space, [self = shared_from_this()](beast::error_code ec, size_t n) {
+    if (ec || n >= self->drainLeft_) {
+      self->timer_.cancel();
+      self->stream_.close();
+      return;
+    }
+    self->drainLeft_ -= n;
+    self->drain();
+  });
 }
 
 }  // namespace tambrel

@@ -27,11 +27,19 @@ std::optional<std::u32string> decodeStampText(std::string_view raw, const Templa
       return std::nullopt;
     }
   }
-  // The optional "|line" of templates with a horizontal line does not count against the ring.
+  // The optional "|line" of templates with a horizontal line does not count against the ring,
+  // but has a capacity of its own: every character costs drawing time and output size.
   std::u32string_view counted = t;
   if (tmpl.style.bottom == Bottom::Text) {
     size_t bar = t.find(U'|');
-    if (bar != std::u32string::npos) counted = counted.substr(0, bar);
+    if (bar != std::u32string::npos) {
+      counted = counted.substr(0, bar);
+      if (text::cellCount(std::u32string_view(t).substr(bar + 1)) > kMaxLineCells) {
+        *error = "the line after '|' holds at most " + std::to_string(kMaxLineCells) + " characters for template " +
+                 std::to_string(tmpl.id) + " (two Latin letters or digits count as one)";
+        return std::nullopt;
+      }
+    }
   }
   // A seal is full when its cells are: two Latin letters share the cell of one CJK character,
   // so "Tambrel" fits a four-character seal. The minimum counts real characters: "ab" is a

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,13 @@ constexpr int kThumbnailMax = 300;
 // The smaller thumbnail a page asks for as /maker/thumbnails/{kThumbnailSmall}/{file}, for
 // galleries that show it at that size (the plain path's picture is for screens with denser pixels).
 constexpr int kThumbnailSmall = 128;
+// The line under the star of templates that have one (合同专用章): "name|line" replaces it. It
+// is drawn across the seal's middle and shrinks with every character, so it holds a title's
+// worth, counted in cells like the name.
+constexpr int kMaxLineCells = 12;
+// No picture within the text limits comes near this (a 2048 px PNG is under 2 MB, an SVG or
+// PDF of the longest text a few hundred KB); a larger one is refused, never cached.
+constexpr size_t kMaxPictureBytes = 4u << 20;
 
 // Parsed and validated /aosbegin.php parameters.
 struct StampRequest {

@@ -66,15 +66,22 @@ std::optional<Response> screenRequest(std::string_view method, std::string_view 
   if (target.size() > maxTargetLength) return plain(414, "request target too long");
   if (target.empty() || target.front() != '/') return plain(400, "bad request target");
   std::string_view path = target.substr(0, target.find('?'));
-  // No endpoint reads files, but a path that climbs is never a real client's request.
-  std::string decodedPath = text::percentDecode(path);
-  if (decodedPath.find("..") != std::string::npos || decodedPath.find('\0') != std::string::npos ||
-      decodedPath.find('\\') != std::string::npos)
-    return plain(400, "bad path");
+  // No endpoint reads files by the request's path, but a path that climbs is never a real
+  // client's request. Segments are judged after decoding each on its own: an encoded '/' or
+  // '\\' in a stamp text is part of that text, so every path /aosbegin.php hands out passes.
+  if (path.find('\\') != std::string_view::npos) return plain(400, "bad path");
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string segment = text::percentDecode(path.substr(start, end - start));
+    if (segment == "." || segment == ".." || segment.find('\0') != std::string::npos) return plain(400, "bad path");
+    start = end + 1;
+  }
   return std::nullopt;
 }
 
-Response StampService::handle(std::string_view method, std::string_view target) {
+Response StampService::respond(std::string_view method, std::string_view target) {
   if (auto refused = screenRequest(method, target, options_.maxTargetLength)) return std::move(*refused);
   size_t q = target.find('?');
   std::string_view path = target.substr(0, q);
@@ -89,8 +96,15 @@ Response StampService::handle(std::string_view method, std::string_view target) 
   return plain(404, "not found");
 }
 
+std::shared_ptr<const std::string> StampService::cached(const std::string& key) {
+  auto hit = cache_.get(key);
+  (hit ? hits_ : misses_).fetch_add(1, std::memory_order_relaxed);
+  return hit;
+}
+
 std::shared_ptr<const std::string> StampService::renderPicture(const StampRequest& request, const StampFormat& format) {
   const std::string key = stampPath(request, format.extension);
+  // Another request may have rendered it while this one waited for the pool.
   if (auto hit = cache_.get(key)) return hit;
   const std::string_view ext = format.extension;
   std::string bytes;
@@ -100,7 +114,9 @@ std::shared_ptr<const std::string> StampService::renderPicture(const StampReques
   } else {
     bytes = renderStampVector(fonts_, request.tmpl->style, request.text, ext == "svg" ? VectorFormat::Svg : VectorFormat::Pdf);
   }
-  if (bytes.empty()) return nullptr;
+  // The text limits keep every picture far below this; one that is not is refused rather
+  // than cached and sent.
+  if (bytes.empty() || bytes.size() > kMaxPictureBytes) return nullptr;
   auto body = makeBody(std::move(bytes));
   cache_.put(key, body);
   return body;
@@ -111,19 +127,30 @@ Response StampService::aosbegin(std::string_view query) {
   auto request = parseStampQuery(query, catalog_, &error);
   if (!request) return xmlError(error);
   std::string path = stampPath(*request);
-  // Rendering now validates the request fully and leaves the picture in the cache for the
-  // fetch that follows.
-  if (!renderPicture(*request, kStampFormats[0])) {
-    Response r = xmlError("rendering failed");
-    r.status = 500;
+  // The reply's path is fetched next, from this instance or another: it must pass the same
+  // checks as any request (the text limits keep it short; this holds it by construction).
+  if (screenRequest("GET", path, options_.maxTargetLength)) return xmlError("text too long for a picture path");
+  auto reply = [id = request->tmpl->id, path] {
+    Response r;
+    r.contentType = "text/xml; charset=utf-8";
+    r.headers.emplace_back("Cache-Control", "no-store");
+    r.body = makeBody("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<stamp><id>" + std::to_string(id) +
+                      "</id><outputimg>." + path + "</outputimg></stamp>\n");
     return r;
-  }
-  Response r;
-  r.contentType = "text/xml; charset=utf-8";
-  r.headers.emplace_back("Cache-Control", "no-store");
-  r.body = makeBody("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<stamp><id>" + std::to_string(request->tmpl->id) +
-                    "</id><outputimg>." + path + "</outputimg></stamp>\n");
-  return r;
+  };
+  if (cached(path)) return reply();
+  // Rendering validates the request fully and leaves the picture in the cache for the fetch
+  // that follows.
+  Response later;
+  later.deferred = [this, request = std::move(*request), reply] {
+    if (!renderPicture(request, kStampFormats[0])) {
+      Response r = xmlError("rendering failed");
+      r.status = 500;
+      return r;
+    }
+    return reply();
+  };
+  return later;
 }
 
 Response StampService::stamp(std::string_view path) {
@@ -151,13 +178,18 @@ Response StampService::stamp(std::string_view path) {
   auto decoded = decodeStampText(textPart, *tmpl, &error);
   if (!decoded) return plain(400, error);
   StampRequest request{tmpl, std::move(*decoded), static_cast<int>(*size)};
-  auto body = renderPicture(request, *format);
-  if (!body) return plain(500, "rendering failed");
-  Response r;
-  r.contentType = std::string(format->contentType);
-  r.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
-  r.body = std::move(body);
-  return r;
+  auto answer = [contentType = std::string(format->contentType)](std::shared_ptr<const std::string> body) {
+    if (!body) return plain(500, "rendering failed");
+    Response r;
+    r.contentType = contentType;
+    r.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
+    r.body = std::move(body);
+    return r;
+  };
+  if (auto hit = cached(stampPath(request, format->extension))) return answer(std::move(hit));
+  Response later;
+  later.deferred = [this, request = std::move(request), format, answer] { return answer(renderPicture(request, *format)); };
+  return later;
 }
 
 Response StampService::thumbnail(std::string_view name) {
@@ -173,24 +205,31 @@ Response StampService::thumbnail(std::string_view name) {
   auto format = formatFromName(file);
   if (!tmpl || !format) return plain(404, "not found");
   std::string key = "/maker/thumbnails/" + std::string(name);
-  auto body = cache_.get(key);
-  if (!body) {
+  auto answer = [format = *format](std::shared_ptr<const std::string> body) {
+    if (!body) return plain(500, "encoding failed");
+    Response r;
+    r.contentType = contentType(format);
+    r.headers.emplace_back("Cache-Control", "public, max-age=86400");
+    r.body = std::move(body);
+    return r;
+  };
+  if (auto hit = cached(key)) return answer(std::move(hit));
+  Response later;
+  later.deferred = [this, tmpl, most, format = *format, key, answer] {
+    if (auto hit = cache_.get(key)) return answer(std::move(hit));
     auto sample = text::decodeUtf8(tmpl->style.sample);
     std::u32string t = sample && sample->size() >= 2 ? *sample : U"天宝";
     while (text::cellCount(t) > tmpl->style.maxChars) t.pop_back();
     NaturalSize nat = naturalSize(tmpl->style.shape);
     int longSide = std::min(most, std::max(nat.width, nat.height));
     Raster raster = renderStamp(fonts_, tmpl->style, t, longSide);
-    std::string bytes = encode(raster, tmpl->style.color, *format);
-    if (bytes.empty()) return plain(500, "encoding failed");
-    body = makeBody(std::move(bytes));
+    std::string bytes = encode(raster, tmpl->style.color, format);
+    if (bytes.empty()) return answer(nullptr);
+    auto body = makeBody(std::move(bytes));
     cache_.put(key, body);
-  }
-  Response r;
-  r.contentType = contentType(*format);
-  r.headers.emplace_back("Cache-Control", "public, max-age=86400");
-  r.body = std::move(body);
-  return r;
+    return answer(std::move(body));
+  };
+  return later;
 }
 
 Response StampService::update() {

@@ -7,6 +7,7 @@
 // can render any path and nothing is shared but code.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,9 @@ struct ServiceOptions {
 };
 
 // The checks every request passes before it is routed: GET or HEAD (405), a target of at most
-// maxTargetLength bytes (414) that starts with '/', and a path that does not climb (400).
+// maxTargetLength bytes (414) that starts with '/', and a path that does not climb (400): no
+// segment that is "." or ".." once decoded, no raw backslash, no NUL. A percent-encoded '/' or
+// '\\' inside a segment is data (a stamp text may hold them), not a separator.
 // nullopt when the request may go on.
 std::optional<Response> screenRequest(std::string_view method, std::string_view target, size_t maxTargetLength);
 
@@ -41,8 +44,15 @@ class StampService {
   StampService(const Catalog& catalog, const FontSet& fonts, ServiceOptions options);
   ~StampService();
 
-  // Any target: what the stamp endpoints do not serve is 404.
-  Response handle(std::string_view method, std::string_view target);
+  // Any target: what the stamp endpoints do not serve is 404. A picture that is not cached yet
+  // comes back deferred (response.h): the rendering is left to the caller's render pool.
+  Response respond(std::string_view method, std::string_view target);
+  // The same, with any rendering done inline.
+  Response handle(std::string_view method, std::string_view target) { return complete(respond(method, target)); }
+
+  // Picture cache look-ups that found the picture, and those that had to render.
+  unsigned long long cacheHits() const { return hits_.load(std::memory_order_relaxed); }
+  unsigned long long cacheMisses() const { return misses_.load(std::memory_order_relaxed); }
 
   const LruCache& cache() const { return cache_; }
   const Catalog& catalog() const { return catalog_; }
@@ -54,13 +64,16 @@ class StampService {
   Response stamp(std::string_view path);
   Response thumbnail(std::string_view name);
   Response update();
-  // The picture in the format, through the cache (keyed by its path); null on failure.
+  // The cached picture under `key`, counting the look-up.
+  std::shared_ptr<const std::string> cached(const std::string& key);
+  // Renders the picture in the format into the cache (keyed by its path); null on failure.
   std::shared_ptr<const std::string> renderPicture(const StampRequest& request, const StampFormat& format);
 
   const Catalog& catalog_;
   const FontSet& fonts_;
   ServiceOptions options_;
   LruCache cache_;
+  std::atomic<unsigned long long> hits_{0}, misses_{0};
 };
 
 }  // namespace tambrel

@@ -47,6 +47,18 @@ int readBuildId(dl_phdr_info* info, size_t, void* out) {
   return 1;  // only the first object, the executable itself
 }
 
+// Runs `finish` on the answer once it is complete: at once, or after the deferred work that
+// the render pool runs.
+template <typename F>
+Response afterward(Response r, F finish) {
+  if (r.deferred) {
+    r.deferred = [work = std::move(r.deferred), finish]() mutable { return afterward(work(), finish); };
+    return r;
+  }
+  finish(r);
+  return r;
+}
+
 std::string queryValue(std::string_view query, std::string_view key) {
   for (const text::QueryParam& p : text::splitQuery(query))
     if (p.key == key) return text::percentDecode(p.value);
@@ -73,7 +85,7 @@ Site::Site(StampService& stamps, WebOptions options)
       pages_(stamps.catalog(), (options.thumbnailVersion = thumbnailVersion_, std::move(options))),
       glyphs_(stamps.fonts()) {}
 
-Response Site::handle(std::string_view method, std::string_view target, const RequestHeaders& headers) {
+Response Site::respond(std::string_view method, std::string_view target, const RequestHeaders& headers) {
   if (auto refused = screenRequest(method, target, stamps_.options().maxTargetLength)) return std::move(*refused);
   const size_t q = target.find('?');
   const std::string_view path = target.substr(0, q);
@@ -82,17 +94,16 @@ Response Site::handle(std::string_view method, std::string_view target, const Re
   // which lookup is cheaper: the page's is one map search.
   if (auto page = pages_.handle(path, headers.acceptEncoding)) return std::move(*page);
   if (path == "/glyphs") return glyphs_.answer(query);
-  if (path == "/favicon.ico") {
-    Response icon = stamps_.handle(method, kFaviconPath);
-    if (icon.status == 200) setHeader(icon, "Cache-Control", "public, max-age=86400");
-    return icon;
-  }
-  Response r = stamps_.handle(method, target);
+  if (path == "/favicon.ico")
+    return afterward(stamps_.respond(method, kFaviconPath), [](Response& icon) {
+      if (icon.status == 200) setHeader(icon, "Cache-Control", "public, max-age=86400");
+    });
   // A thumbnail asked for under this build's version is the same picture for as long as that
   // version stands: the browser may keep it without asking again.
-  if (r.status == 200 && path.starts_with("/maker/thumbnails/") && queryValue(query, "v") == thumbnailVersion_)
-    setHeader(r, "Cache-Control", "public, max-age=31536000, immutable");
-  return r;
+  const bool versioned = path.starts_with("/maker/thumbnails/") && queryValue(query, "v") == thumbnailVersion_;
+  return afterward(stamps_.respond(method, target), [versioned](Response& r) {
+    if (versioned && r.status == 200) setHeader(r, "Cache-Control", "public, max-age=31536000, immutable");
+  });
 }
 
 }  // namespace tambrel

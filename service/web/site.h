@@ -22,7 +22,13 @@ class Site {
  public:
   Site(StampService& stamps, WebOptions options);
 
-  Response handle(std::string_view method, std::string_view target, const RequestHeaders& headers = {});
+  // The answer, or for costly work a deferred one (stamps/response.h) for the server's render
+  // pool: the server never renders on the threads that serve connections.
+  Response respond(std::string_view method, std::string_view target, const RequestHeaders& headers = {});
+  // The same, with deferred work done inline (tests, the fuzzer).
+  Response handle(std::string_view method, std::string_view target, const RequestHeaders& headers = {}) {
+    return complete(respond(method, target, headers));
+  }
 
   StampService& stamps() { return stamps_; }
   // What this build draws with these fonts, as named in thumbnail addresses (?v=…).

@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <zlib.h>
 
 #include "web/web_assets.h"
@@ -59,17 +63,9 @@ std::string humanSize(std::uintmax_t bytes) {
 
 }  // namespace
 
-// Files offered for download are read on request and kept while their size and time stay the
-// same, so an operator can replace them without restarting the service.
-struct WebPages::FileCache {
-  struct Entry {
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type time;
-    std::shared_ptr<const std::string> bytes;
-  };
-  std::mutex mutex;
-  std::map<std::string, Entry, std::less<>> entries;
-};
+// Files offered for download are opened on each request, so an operator can replace them
+// without restarting the service.
+struct WebPages::FileCache {};
 
 std::string htmlEscape(std::string_view s) {
   std::string out;
@@ -142,6 +138,7 @@ void applyConditional(Response& response, std::string_view ifNoneMatch) {
     if (name == "ETag" && etagMatches(ifNoneMatch, value)) {
       response.status = 304;
       response.body.reset();
+      response.file.reset();
       return;
     }
   }
@@ -273,37 +270,28 @@ std::optional<Response> WebPages::downloadFile(std::string_view name) const {
   auto it = std::find(names.begin(), names.end(), name);
   if (it == names.end()) return std::nullopt;  // only the offered names, never a path from the request
   std::filesystem::path file = std::filesystem::path(options_.downloadsDir) / *it;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
-  std::uintmax_t size = std::filesystem::file_size(file, ec);
-  auto time = std::filesystem::last_write_time(file, ec);
-  if (ec || size > kMaxDownloadBytes) return std::nullopt;
-
-  std::shared_ptr<const std::string> bytes;
-  {
-    std::lock_guard lock(files_->mutex);
-    auto cached = files_->entries.find(*it);
-    if (cached != files_->entries.end() && cached->second.size == size && cached->second.time == time)
-      bytes = cached->second.bytes;
+  // Only a regular file that is itself in the folder: O_NOFOLLOW refuses a symlink (which could
+  // lead anywhere the service may read), O_NONBLOCK a FIFO that would hold the thread, and the
+  // open descriptor is what gets checked and sent, so a swap after the check changes nothing.
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxDownloadBytes) {
+    ::close(fd);
+    return std::nullopt;
   }
-  if (!bytes) {
-    std::ifstream in(file, std::ios::binary);
-    std::string data(size, '\0');
-    if (!in.read(data.data(), static_cast<std::streamsize>(size))) return std::nullopt;
-    bytes = std::make_shared<const std::string>(std::move(data));
-    std::lock_guard lock(files_->mutex);
-    files_->entries[*it] = {size, time, bytes};
-  }
+  // The file is sent in pieces as the connection takes them (FileBody), never read whole.
+  auto body = std::make_shared<FileBody>(fd, static_cast<uint64_t>(st.st_size));
   Response r;
   r.contentType = it->ends_with(".zip") ? "application/zip" : "application/vnd.microsoft.portable-executable";
   r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + *it + "\"");
   r.headers.emplace_back("X-Content-Type-Options", "nosniff");
   r.headers.emplace_back("Cache-Control", "no-cache");
   char tag[64];
-  std::snprintf(tag, sizeof tag, "\"%jx-%jx\"", static_cast<std::uintmax_t>(size),
-                static_cast<std::uintmax_t>(time.time_since_epoch().count()));
+  std::snprintf(tag, sizeof tag, "\"%jx-%jx\"", static_cast<std::uintmax_t>(st.st_size),
+                static_cast<std::uintmax_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<std::uintmax_t>(st.st_mtim.tv_nsec));
   r.headers.emplace_back("ETag", tag);
-  r.body = std::move(bytes);
+  r.file = std::move(body);
   return r;
 }
 
@@ -315,7 +303,7 @@ Response WebPages::downloadPage() const {
     for (size_t i = 0; i < names.size(); ++i) {
       std::error_code ec;
       std::filesystem::path file = std::filesystem::path(options_.downloadsDir) / names[i];
-      if (!std::filesystem::is_regular_file(file, ec)) continue;
+      if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) continue;
       std::uintmax_t size = std::filesystem::file_size(file, ec);
       if (ec || size > kMaxDownloadBytes) continue;
       list += "<li><a href=\"/download/" + htmlEscape(names[i]) + "\" download>" + htmlEscape(names[i]) +

@@ -6,7 +6,10 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <atomic>
 #include <csignal>
+#include <functional>
+#include <regex>
 #include <cstdio>
 #include <fstream>
 #include <sys/socket.h>
@@ -25,7 +28,8 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 struct RunningServer {
-  explicit RunningServer(std::FILE* log = nullptr, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000))
+  explicit RunningServer(std::FILE* log = nullptr, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
+                         std::function<void(ServerOptions&)> tweak = {})
       : service(Catalog::builtIn(), testing_support::fonts(), options()) {
     ServerOptions o;
     o.address = "127.0.0.1";
@@ -33,6 +37,7 @@ struct RunningServer {
     o.threads = 2;
     o.timeout = timeout;
     o.accessLog = log;
+    if (tweak) tweak(o);
     server = std::make_unique<HttpServer>(site, o);
     std::string error;
     if (!server->listen(&error)) throw std::runtime_error(error);
@@ -434,6 +439,195 @@ TEST(Http, SlowReadersShareTheCachedPicture) {
   long grown = residentKiB() - before;
   // A copy per response in progress would be 24 x 1.7 MB = 40 MB.
   EXPECT_LT(grown, 12 * 1024) << "RSS grew by " << grown << " KiB";
+}
+
+// A costly request: a unique full-ring text on the largest picture (tens of ms of drawing).
+std::string costlyTarget(int i, const char* ext = "png") {
+  std::string text;
+  for (int k = 0; k < 20; ++k) text += "%E5%AD%97";  // and up to four digits: 22 cells
+  return "/stamp/364/2048/" + text + std::to_string(i) + "." + ext;
+}
+
+long metricValue(const std::string& metrics, const std::string& name) {
+  std::smatch m;
+  if (!std::regex_search(metrics, m, std::regex("\n" + name + " ([0-9.e+]+)\n"))) return -1;
+  return std::lround(std::stod(m[1]));
+}
+
+// The network threads never render: with one render thread and room for one waiting render,
+// renders beyond that are answered 503 with Retry-After at once (never a time-out or a reset),
+// and /healthz is answered while they run.
+TEST(Http, FullRenderQueueAnswers503AndHealthStaysUp) {
+  RunningServer server(nullptr, std::chrono::milliseconds(10000), [](ServerOptions& o) {
+    o.renderThreads = 1;
+    o.renderQueue = 1;
+    o.renderQueuePerClient = 1;
+  });
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 6; ++i) {
+    clients.push_back(std::make_unique<Client>(server.port()));
+    clients.back()->send("GET " + costlyTarget(i) + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  }
+  Client health(server.port());
+  EXPECT_EQ(health.request(http::verb::get, "/healthz").result_int(), 200);
+  int ok = 0, busy = 0;
+  for (auto& c : clients) {
+    std::string reply = c->raw("");
+    if (reply.rfind("HTTP/1.1 200", 0) == 0) {
+      ++ok;
+    } else {
+      EXPECT_EQ(reply.rfind("HTTP/1.1 503", 0), 0u) << reply.substr(0, 200);
+      EXPECT_NE(reply.find("Retry-After: 1"), std::string::npos) << reply.substr(0, 200);
+      ++busy;
+    }
+  }
+  EXPECT_GE(ok, 1);
+  EXPECT_GE(busy, 1);
+  std::string metrics = health.request(http::verb::get, "/metrics").body();
+  EXPECT_EQ(metricValue(metrics, "stampd_render_rejected_total"), busy) << metrics;
+}
+
+// Costly requests whose clients close right after sending are dropped before they start: the
+// render thread is not spent on answers nobody reads.
+TEST(Http, RendersForClientsThatLeftAreDropped) {
+  RunningServer server(nullptr, std::chrono::milliseconds(10000), [](ServerOptions& o) { o.renderThreads = 1; });
+  const int n = 20;
+  for (int i = 0; i < n; ++i) {
+    Client c(server.port());
+    c.send("GET " + costlyTarget(100 + i) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  }  // each closes here
+  Client watch(server.port());
+  std::string metrics;
+  for (int tries = 0; tries < 200; ++tries) {
+    metrics = watch.request(http::verb::get, "/metrics").body();
+    if (metricValue(metrics, "stampd_render_queue_depth") == 0 &&
+        metricValue(metrics, "stampd_render_dropped_total") + metricValue(metrics, "stampd_cache_entries") >= n)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  // The first may have started before its client's close arrived; the rest waited behind it.
+  EXPECT_GE(metricValue(metrics, "stampd_render_dropped_total"), n - 2) << metrics;
+  EXPECT_LE(metricValue(metrics, "stampd_cache_entries"), 2) << metrics;
+}
+
+// RFC 9112: exactly one Host in HTTP/1.1 (400 otherwise), absolute-form targets answered like
+// their origin form, and a body on a GET refused with 413 as documented.
+TEST(Http, HostHeaderAbsoluteFormAndBodies) {
+  RunningServer server;
+  struct Case {
+    std::string request;
+    std::string status;
+  } cases[] = {
+      {"GET /healthz HTTP/1.1\r\n\r\n", "400"},
+      {"GET /healthz HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "400"},
+      {"GET /healthz HTTP/1.0\r\n\r\n", "200"},
+      {"GET /healthz HTTP/1.0\r\nHost: a\r\nHost: a\r\n\r\n", "400"},
+      {"GET http://stamps.example.com/healthz HTTP/1.1\r\nHost: stamps.example.com\r\n\r\n", "200"},
+      {"GET HTTP://stamps.example.com:8077/stamp/368/0/AB.png HTTP/1.1\r\nHost: x\r\n\r\n", "200"},
+      {"GET http://stamps.example.com HTTP/1.1\r\nHost: x\r\n\r\n", "200"},
+      {"GET http://stamps.example.com?x=1 HTTP/1.1\r\nHost: x\r\n\r\n", "200"},
+      {"GET ftp://stamps.example.com/healthz HTTP/1.1\r\nHost: x\r\n\r\n", "400"},
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", "413"},
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", "200"},
+  };
+  for (const Case& c : cases) {
+    Client client(server.port());
+    std::string reply = client.raw(c.request.find("Connection") == std::string::npos && c.request.find("HTTP/1.0") == std::string::npos
+                                       ? c.request.substr(0, c.request.find("\r\n\r\n")) + "\r\nConnection: close" +
+                                             c.request.substr(c.request.find("\r\n\r\n"))
+                                       : c.request);
+    EXPECT_EQ(reply.substr(0, 5) + reply.substr(8, 4), "HTTP/ " + c.status) << c.request << "\n" << reply.substr(0, 200);
+  }
+}
+
+// An error answered while the client still has bytes on the way (a large body on a GET, an
+// oversized header, requests pipelined behind "Connection: close") reaches the client: the
+// server drains a bounded amount before closing instead of resetting the connection.
+TEST(Http, ErrorsWithBytesPendingReachTheClient) {
+  RunningServer server;
+  struct Case {
+    std::string head;
+    size_t followingBytes;
+    std::string status;
+  } cases[] = {
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\nContent-Length: 400000\r\n\r\n", 400000, "413"},
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(9000, 'a'), 200000, "431"},
+      {"GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 300000, "200"},
+  };
+  for (const Case& c : cases) {
+    for (int round = 0; round < 3; ++round) {
+      Client client(server.port());
+      std::thread sender([&] {
+        beast::error_code ec;
+        asio::write(client.socket(), asio::buffer(c.head), ec);
+        std::string more(c.followingBytes, 'x');
+        asio::write(client.socket(), asio::buffer(more), ec);
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::string reply;
+      char buf[4096];
+      beast::error_code ec;
+      for (;;) {
+        size_t got = client.socket().read_some(asio::buffer(buf), ec);
+        if (ec) break;
+        reply.append(buf, got);
+      }
+      sender.join();
+      EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 " + c.status) << c.head.substr(0, 60) << ": " << ec.message();
+      EXPECT_NE(ec, asio::error::connection_reset) << c.head.substr(0, 60);
+    }
+  }
+}
+
+// The write time-out is on progress: a reader slower than the picture's size per time-out,
+// but steady, gets the whole picture; one that takes nothing is cut.
+TEST(Http, SlowButSteadyReaderGetsTheWholePicture) {
+  RunningServer server(nullptr, std::chrono::milliseconds(700));
+  const std::string big = "/stamp/363/2048/%E5%BC%A0%E4%B8%89.png";
+  size_t size = 0;
+  {
+    Client warm(server.port());
+    size = warm.request(http::verb::get, big).body().size();
+    ASSERT_GT(size, 1000000u);
+  }
+  Client slow(server.port(), 16384);
+  slow.send("GET " + big + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  std::string got;
+  char buf[65536];
+  beast::error_code ec;
+  auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    size_t n = slow.socket().read_some(asio::buffer(buf), ec);
+    if (ec) break;
+    got.append(buf, n);
+  }
+  ASSERT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400)) << "the reader was not slow";
+  size_t headerEnd = got.find("\r\n\r\n");
+  ASSERT_NE(headerEnd, std::string::npos);
+  EXPECT_EQ(got.size() - headerEnd - 4, size) << "picture cut after " << got.size() << " bytes";
+}
+
+// GET /metrics: the Prometheus text format with the families operators alert on.
+TEST(Http, MetricsCountRequestsByRouteAndStatus) {
+  RunningServer server;
+  Client client(server.port());
+  for (int i = 0; i < 3; ++i) client.request(http::verb::get, "/healthz");
+  client.request(http::verb::get, "/stamp/368/0/AB.png");
+  client.request(http::verb::get, "/stamp/368/0/AB.png");
+  client.request(http::verb::get, "/missing");
+  auto r = client.request(http::verb::get, "/metrics");
+  ASSERT_EQ(r.result_int(), 200);
+  EXPECT_EQ(r[http::field::content_type], "text/plain; version=0.0.4; charset=utf-8");
+  const std::string& m = r.body();
+  for (const char* want :
+       {"stampd_requests_total{route=\"healthz\",status=\"200\"} 3\n", "stampd_requests_total{route=\"stamp\",status=\"200\"} 2\n",
+        "stampd_requests_total{route=\"other\",status=\"404\"} 1\n",
+        "stampd_request_duration_seconds_bucket{route=\"healthz\",le=\"+Inf\"} 3\n",
+        "stampd_request_duration_seconds_count{route=\"stamp\"} 2\n", "# TYPE stampd_render_wait_seconds histogram\n",
+        "stampd_cache_hits_total 1\n", "stampd_cache_misses_total 1\n", "stampd_open_connections 1\n",
+        "stampd_access_log_dropped_lines_total 0\n", "# TYPE stampd_render_queue_depth gauge\n"})
+    EXPECT_NE(m.find(want), std::string::npos) << want << "\n" << m;
 }
 
 }  // namespace

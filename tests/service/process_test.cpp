@@ -42,14 +42,22 @@ fs::path scratch(const std::string& name) {
 
 // A stampd child with stderr in a file; open files limited to `maxFiles` (soft and hard) if set.
 struct Stampd {
-  Stampd(std::vector<std::string> args, const fs::path& errFile, rlim_t maxFiles = 0) : err(errFile) {
+  // `stderrFd` (when given) replaces the file as stderr; `maxFileBytes` limits file sizes
+  // (RLIMIT_FSIZE, as `ulimit -f`).
+  Stampd(std::vector<std::string> args, const fs::path& errFile, rlim_t maxFiles = 0, int stderrFd = -1,
+         rlim_t maxFileBytes = 0)
+      : err(errFile) {
     // STAMPD_BINARY in the environment runs the tests against another build (an older one).
     const char* binary = std::getenv("STAMPD_BINARY");
     args.insert(args.begin(), binary && *binary ? binary : STAMPD_BINARY);
     pid = fork();
     if (pid == 0) {
-      int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fd = stderrFd >= 0 ? stderrFd : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(fd, 2);
+      if (maxFileBytes) {
+        rlimit rl{maxFileBytes, maxFileBytes};
+        setrlimit(RLIMIT_FSIZE, &rl);
+      }
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       if (maxFiles) {
@@ -244,6 +252,245 @@ TEST(Process, OutOfDescriptorsPausesAcceptingWithoutSpinning) {
   EXPECT_EQ(err.find("out of file descriptors", at + 1), std::string::npos) << "logged once: " << err;
   kill(p.pid, SIGTERM);
   EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+// Reads whatever arrives on `fd` until the peer closes (or the 10 s receive time-out).
+std::string readAll(int fd) {
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+int countAnswers(const std::string& s) {
+  int n = 0;
+  for (size_t at = s.find("HTTP/1.1 200"); at != std::string::npos; at = s.find("HTTP/1.1 200", at + 1)) ++n;
+  return n;
+}
+
+unsigned short waitForPort(Stampd& p, unsigned short fixed = 0) {
+  if (!fixed) return p.port(20);
+  for (int i = 0; i < 400; ++i) {
+    int fd = connectTo(fixed);
+    if (fd >= 0) {
+      bool ok = healthz(fd).rfind("HTTP/1.1 200", 0) == 0;
+      close(fd);
+      if (ok) return fixed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+unsigned short freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// Connections the kernel has completed but the service has not accepted yet when SIGTERM
+// comes are taken and answered, not reset: the process is held (SIGSTOP) while 8 clients
+// connect and pipeline 3 requests each, then gets SIGTERM and goes on.
+TEST(Process, StopAnswersConnectionsStillInTheListenQueue) {
+  fs::path dir = scratch("queued");
+  Stampd p({"--listen", "127.0.0.1:0", "--no-access-log"}, dir / "err.log");
+  unsigned short port = p.port(20);
+  ASSERT_NE(port, 0) << readFile(dir / "err.log");
+  ASSERT_EQ(kill(p.pid, SIGSTOP), 0);
+  std::vector<int> clients;
+  const std::string one = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string three = one + "GET /stamp/368/0/AB.png HTTP/1.1\r\nHost: x\r\n\r\n" + one;
+  for (int i = 0; i < 8; ++i) {
+    int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, three.data(), three.size()), static_cast<ssize_t>(three.size()));
+    clients.push_back(fd);
+  }
+  kill(p.pid, SIGTERM);
+  kill(p.pid, SIGCONT);
+  int whole = 0;
+  for (int fd : clients) {
+    whole += countAnswers(readAll(fd)) == 3;
+    close(fd);
+  }
+  EXPECT_EQ(whole, 8);
+  EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+// A second SIGTERM (or SIGINT) ends the grace period at once: a client that reads nothing
+// would otherwise hold the stop for all of --stop-grace-ms.
+TEST(Process, SecondSignalEndsTheStopAtOnce) {
+  fs::path dir = scratch("second");
+  for (int second : {SIGTERM, SIGINT}) {
+    fs::path err = dir / ("err-" + std::to_string(second) + ".log");
+    Stampd p({"--listen", "127.0.0.1:0", "--no-access-log", "--stop-grace-ms", "60000", "--timeout-ms", "60000"}, err);
+    unsigned short port = p.port(20);
+    ASSERT_NE(port, 0) << readFile(err);
+    int stuck = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int small = 4096;
+    setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(stuck, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string big = "GET /stamp/363/2048/%E5%BC%A0%E4%B8%89.png HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string four = big + big + big + big;  // more than the socket buffers take
+    ASSERT_EQ(write(stuck, four.data(), four.size()), static_cast<ssize_t>(four.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // rendered, being written, not read
+    kill(p.pid, SIGTERM);
+    EXPECT_EQ(p.wait(1), -1) << "the first signal waits for the answer in progress";
+    kill(p.pid, second);
+    EXPECT_EQ(p.wait(3), 0) << "the second ends the stop";
+    close(stuck);
+  }
+  fs::remove_all(dir);
+}
+
+// SIGHUP (a reload) that arrives while the fonts are still loading must not end the process.
+TEST(Process, HangUpDuringStartUpIsHarmless) {
+  fs::path dir = scratch("hup");
+  Stampd p({"--listen", "127.0.0.1:0", "--no-access-log"}, dir / "err.log");
+  // From just after the program has started (before that no program can take a signal) through
+  // the fonts' loading.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  for (int i = 0; i < 20; ++i) {
+    kill(p.pid, SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(p.port(20), 0) << readFile(dir / "err.log");
+  EXPECT_EQ(p.wait(0.2), -1) << "stampd died of SIGHUP";
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+// stderr that takes nothing (a stalled journal; here a full pipe nobody reads) must stall
+// neither start-up, nor requests, nor the stop.
+TEST(Process, StalledStderrStallsNothing) {
+  fs::path dir = scratch("stderr");
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  std::string fill(4096, 'x');
+  while (write(fds[1], fill.data(), fill.size()) > 0) {
+  }
+  fcntl(fds[1], F_SETFL, 0);
+  unsigned short port = freePort();
+  Stampd p({"--listen", "127.0.0.1:" + std::to_string(port), "--no-access-log"}, dir / "err.log", 0, fds[1]);
+  ASSERT_EQ(waitForPort(p, port), port) << "start-up blocked on stderr";
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(5), 0) << "the stop blocked on stderr";
+  close(fds[0]);
+  close(fds[1]);
+  fs::remove_all(dir);
+}
+
+// Rotation: after mv and SIGHUP the old file is closed (its space is freed once removed),
+// whoever opened it; lines go to the new file.
+TEST(Process, HangUpClosesTheRotatedAccessLog) {
+  fs::path dir = scratch("rotate");
+  fs::path log = dir / "access.log";
+  Stampd p({"--listen", "127.0.0.1:0", "--access-log", log.string()}, dir / "err.log");
+  unsigned short port = p.port(20);
+  ASSERT_NE(port, 0) << readFile(dir / "err.log");
+  int fd = connectTo(port);
+  EXPECT_EQ(healthz(fd).rfind("HTTP/1.1 200", 0), 0u);
+  fs::rename(log, dir / "access.log.1");
+  kill(p.pid, SIGHUP);
+  for (int i = 0; i < 100 && !fs::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(fs::exists(log));
+  EXPECT_EQ(healthz(fd).rfind("HTTP/1.1 200", 0), 0u);
+  fs::remove(dir / "access.log.1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int stillOpen = 0;
+  for (auto& e : fs::directory_iterator("/proc/" + std::to_string(p.pid) + "/fd")) {
+    std::error_code ec;
+    std::string target = fs::read_symlink(e.path(), ec).string();
+    if (target.find("access.log.1") != std::string::npos) ++stillOpen;
+  }
+  EXPECT_EQ(stillOpen, 0) << "the rotated file is still open";
+  EXPECT_NE(readFile(log).find("GET /healthz"), std::string::npos);
+  close(fd);
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(10), 0);
+  fs::remove_all(dir);
+}
+
+// A file size limit on the access log (ulimit -f) makes its writes fail: the process lives on,
+// says so once on stderr, and counts the lost lines.
+TEST(Process, FileSizeLimitOnTheAccessLogNeverKills) {
+  fs::path dir = scratch("fsize");
+  fs::path log = dir / "access.log";
+  Stampd p({"--listen", "127.0.0.1:0", "--access-log", log.string()}, dir / "err.log", 0, -1, 16 * 1024);
+  unsigned short port = p.port(20);
+  ASSERT_NE(port, 0) << readFile(dir / "err.log");
+  int fd = connectTo(port);
+  for (int i = 0; i < 600; ++i) ASSERT_EQ(healthz(fd).rfind("HTTP/1.1 200", 0), 0u) << "request " << i;
+  close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(p.wait(0.1), -1) << "stampd died";
+  std::string err = readFile(dir / "err.log");
+  size_t at = err.find("access log write failed");
+  EXPECT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find("access log write failed", at + 1), std::string::npos) << "reported more than once: " << err;
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(p.wait(10), 0);
+  EXPECT_LE(fs::file_size(log), 16u * 1024);
+  fs::remove_all(dir);
+}
+
+// The memory ceiling is the tightest limit of the process's cgroup and its parents, on cgroup
+// v2 or v1; each render thread counts. A made-up cgroup tree stands in for /sys/fs/cgroup.
+TEST(Process, MemoryCeilingReadsParentsAndCgroupV1) {
+  fs::path dir = scratch("cgroup");
+  auto write = [](const fs::path& f, const std::string& text) {
+    fs::create_directories(f.parent_path());
+    std::ofstream(f) << text;
+  };
+  struct Case {
+    std::string procCgroup;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool refused;
+  } cases[] = {
+      {"0::/system.slice/stampd.service\n", {{"system.slice/stampd.service/memory.max", "max"}, {"system.slice/memory.max", "209715200"}}, true},
+      {"0::/system.slice/stampd.service\n", {{"system.slice/stampd.service/memory.max", "max"}, {"system.slice/memory.max", "max"}}, false},
+      {"0::/system.slice/stampd.service\n", {{"system.slice/stampd.service/memory.max", "1073741824"}}, false},
+      {"5:memory:/system.slice/stampd.service\n0::/\n", {{"memory/system.slice/stampd.service/memory.limit_in_bytes", "209715200"}}, true},
+      {"5:cpu,memory:/a\n", {{"memory/a/memory.limit_in_bytes", "9223372036854771712"}}, false},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    fs::path root = dir / std::to_string(i++);
+    for (auto& [f, v] : c.files) write(root / f, v);
+    write(root / "proc-cgroup", c.procCgroup);
+    setenv("STAMPD_TEST_PROC_CGROUP", (root / "proc-cgroup").c_str(), 1);
+    setenv("STAMPD_TEST_CGROUP_ROOT", root.c_str(), 1);
+    fs::path err = root / "err.log";
+    Stampd p({"--listen", "127.0.0.1:0", "--no-access-log", "--render-threads", "2"}, err);
+    if (c.refused) {
+      EXPECT_EQ(p.wait(30), 1) << c.procCgroup;
+      EXPECT_NE(readFile(err).find("memory ceiling"), std::string::npos) << readFile(err);
+    } else {
+      EXPECT_NE(p.port(20), 0) << c.procCgroup << readFile(err);
+      kill(p.pid, SIGTERM);
+      EXPECT_EQ(p.wait(10), 0);
+    }
+  }
+  unsetenv("STAMPD_TEST_PROC_CGROUP");
+  unsetenv("STAMPD_TEST_CGROUP_ROOT");
   fs::remove_all(dir);
 }
 

@@ -124,6 +124,77 @@ TEST_F(ServiceTest, BadInputIsRejectedWithoutPicturePath) {
   }
 }
 
+// The line after '|' of a template with a line under the star has a capacity of its own: an
+// unbounded one made a picture's cost (and its path's length) grow without limit. Within it
+// the picture renders; past it the answer is 400 before any drawing.
+TEST_F(ServiceTest, LineAfterBarIsBoundedLikeTheName) {
+  auto cjk = [](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "%E5%AD%97";
+    return s;
+  };
+  auto rawCjk = [](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "\xE5\xAD\x97";
+    return s;
+  };
+  struct Case {
+    std::string text;
+    int id;
+    int status;
+  } cases[] = {
+      {cjk(22) + "%7C" + cjk(kMaxLineCells), 364, 200},      // a full ring and a full line
+      {cjk(4) + "%7C" + std::string(2 * kMaxLineCells, 'A'), 364, 200},  // Latin: two a cell
+      {cjk(4) + "%7C" + cjk(kMaxLineCells + 1), 364, 400},
+      {cjk(4) + "%7C" + std::string(2 * kMaxLineCells + 1, 'A'), 364, 400},
+      {cjk(22) + "|" + rawCjk(1250), 364, 400},                 // the 2.8 MB SVG of old
+      {cjk(4) + "%7C" + cjk(kMaxLineCells + 1), 359, 400},      // oval with a line
+      {cjk(2) + "%7C" + cjk(1), 368, 200},                      // no line here: '|' takes a half cell
+      {cjk(3) + "%7C" + cjk(1), 368, 400},
+  };
+  for (const Case& c : cases) {
+    std::string target = "/aosbegin.php?text=" + c.text + "&id=" + std::to_string(c.id);
+    Response r = service_.handle("GET", target);
+    EXPECT_EQ(r.status, c.status) << target.substr(0, 160) << "\n" << *r.body;
+    if (c.status == 400 && c.id != 368) EXPECT_NE(r.body->find("at most"), std::string::npos) << *r.body;
+  }
+}
+
+// Whatever text the generation request accepts, the path it answers with is one the service
+// then serves (through the same front door as any request): texts with dots, slashes and
+// backslashes, and the longest text of the largest template.
+TEST_F(ServiceTest, GenerationOnlyAnswersPathsItServes) {
+  std::string longest;
+  for (int i = 0; i < 32; ++i) longest += "%E5%AD%97";
+  std::string longestLine = longest.substr(0, 22 * 9) + "%7C" + longest.substr(0, kMaxLineCells * 9);
+  struct Case {
+    std::string text;
+    int id;
+  } cases[] = {
+      {"A..B", 368}, {"..", 368}, {"A%5CB", 368}, {"..%5Cx", 368}, {"..%2Fx", 368}, {"%2F%2F", 368},
+      {"A%2F..%2FB", 369}, {"%2E%2E%2F%2E%2E", 368}, {"%25%3F%23", 368}, {longestLine, 364},
+  };
+  int longestId = 0, mostChars = 0;
+  for (const Template& t : Catalog::builtIn().all())
+    if (t.style.maxChars > mostChars) mostChars = t.style.maxChars, longestId = t.id;
+  std::string most;
+  for (int i = 0; i < mostChars; ++i) most += "%E5%AD%97";
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  all.push_back({most, longestId});
+  for (const Case& c : all) {
+    Response gen = site_.handle("GET", "/aosbegin.php?text=" + c.text + "&id=" + std::to_string(c.id));
+    ASSERT_EQ(gen.status, 200) << c.text << ": " << *gen.body;
+    size_t a = gen.body->find("<outputimg>.") + 12, b = gen.body->find("</outputimg>");
+    std::string path = gen.body->substr(a, b - a);
+    EXPECT_LE(path.size() + 64, 4096u) << path;
+    for (const StampFormat& f : kStampFormats) {
+      std::string target = path.substr(0, path.size() - 3) + std::string(f.extension);
+      Response picture = site_.handle("GET", target);
+      EXPECT_EQ(picture.status, 200) << c.text << " -> " << target << ": " << (picture.body ? *picture.body : "");
+    }
+  }
+}
+
 TEST_F(ServiceTest, PathsAndMethods) {
   struct Case {
     std::string method;
@@ -139,8 +210,14 @@ TEST_F(ServiceTest, PathsAndMethods) {
       {"DELETE", "/", 405},
       {"GET", "/maker/thumbnails/../../etc/passwd", 400},
       {"GET", "/maker/thumbnails/%2e%2e/%2e%2e/etc/passwd", 400},
-      {"GET", "/maker/thumbnails/%2E%2E%2Fstyles.txt", 400},
-      {"GET", "/stamp/368/0/..%2F..%2Fx.png", 400},
+      {"GET", "/maker/thumbnails/%2E%2E", 400},
+      {"GET", "/maker/thumbnails/a\\..\\b.png", 400},  // a raw backslash is never a real client's
+      // An encoded '/' is data inside its segment, not a separator: no file is named by it, and
+      // a stamp text may hold one ("../../x" is a text the generation request accepts).
+      {"GET", "/maker/thumbnails/%2E%2E%2Fstyles.txt", 404},
+      {"GET", "/stamp/368/0/..%2F..%2Fx.png", 200},
+      {"GET", "/stamp/368/0/A..B.png", 200},
+      {"GET", "/stamp/368/0/A%5CB.png", 200},
       {"GET", "/maker/thumbnails/nothing.png", 404},
       {"GET", "/maker/thumbnails/", 404},
       {"GET", "/maker/thumbnails/C_1350448345617.bmp", 404},
