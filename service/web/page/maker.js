@@ -185,7 +185,7 @@ function writeAddress(state) {
 // The gallery: every template as a card with its thumbnail, a search over the titles, one
 // choice. Cards are made in slices of a few milliseconds, one a frame, so no task is long.
 
-function createGallery({ box, search, count, empty, onPick, onReady }) {
+function createGallery({ box, search, count, empty, onPick, onReady, onFirstScreen }) {
   const cards = [];  // { template, label, input, img, words }
   let selectedCard = null;
   let words = [];
@@ -222,11 +222,12 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
   function build() {
     const all = catalogue.templates;
     let next = 0;
+    let firstScreen = false;
     const slice = () => {
       const started = performance.now();
       const fragment = document.createDocumentFragment();
       // A slice stops after a few milliseconds (a slow phone's few are many more).
-      while (next < all.length && (performance.now() - started < 4 || next === 0)) {
+      while (next < all.length && (performance.now() - started < 4 || next < FIRST_SCREEN)) {
         const card = makeCard(all[next]);
         cards.push(card);
         if (selectedCard === null && template0 === all[next]) mark(card);
@@ -234,6 +235,11 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
         next += 1;
       }
       box.append(fragment);
+      // The first slice fills the first screen: its thumbnails can be timed now.
+      if (!firstScreen) {
+        firstScreen = true;
+        onFirstScreen();
+      }
       if (next < all.length) {
         // One slice a frame: the browser lays out each slice's cards before the next is made.
         requestAnimationFrame(() => setTimeout(slice, 0));
@@ -242,11 +248,12 @@ function createGallery({ box, search, count, empty, onPick, onReady }) {
         onReady();
       }
     };
-    // The first slice waits for the form's own work to be drawn.
-    setTimeout(slice, 0);
+    slice();
   }
 
   let template0 = null;  // chosen before its card exists
+  // Cards made at once, enough to fill a large first screen; the rest follow a slice a frame.
+  const FIRST_SCREEN = 30;
   function mark(card) {
     if (selectedCard) {
       selectedCard.label.classList.remove('selected');
@@ -344,8 +351,7 @@ function markFirstScreen(images) {
       document.documentElement.dataset.firstThumbnails = String(inView.length);
     }));
   });
-  // The first screen holds at most a few dozen cards.
-  for (const img of images.slice(0, 48)) watch.observe(img);
+  for (const img of images) watch.observe(img);
 }
 
 function afterPaint(callback) {
@@ -396,8 +402,8 @@ function startMaker() {
     },
     onReady: () => {
       document.documentElement.dataset.ready = '1';
-      markFirstScreen(gallery.images());
     },
+    onFirstScreen: () => markFirstScreen(gallery.images()),
   });
 
   function setStatus(text, kind, detail) {
@@ -434,21 +440,19 @@ function startMaker() {
   }
 
   // The live check while typing: the count, and what is already certain to be wrong.
-  let glyphTimer = 0;
   function liveCheck() {
     const check = checkText(textInput.value, selected, true);
     textCount.textContent = `已输入 ${check.cells} / ${check.capacity} 字`;
     textCount.classList.toggle('over', check.cells > check.capacity);
     showProblem(textInput, textProblem, check.problem);
-    clearTimeout(glyphTimer);
     if (!check.problem && check.text) {
+      // Asked at once (each text once), so the answer is usually here before Enter is pressed.
       const text = check.text;
-      glyphTimer = setTimeout(async () => {
-        const missing = await missingGlyphs(text);
+      missingGlyphs(text).then((missing) => {
         if (missing.length && checkText(textInput.value, selected, true).text === text) {
           showProblem(textInput, textProblem, `${missing.join('、')} 无法刻在印章上`);
         }
-      }, 200);
+      });
     }
     markPreview();
     writeAddress({ id: selected ? selected.id : 0, text: textInput.value, size: sizeInput.value });
