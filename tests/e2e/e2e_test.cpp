@@ -1001,3 +1001,113 @@ TEST_F(EndToEnd, TheShellOpensTheDownloadAndHomePages) {
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 0u);
 }
+
+// ---- the first click after a pause ---------------------------------------------------------------
+
+namespace {
+
+// Pauses as a person does between two clicks: nothing happens for that long.
+void pause_for(milliseconds length) {
+  wait_until([] { return false; }, length);
+}
+
+// Presses "生成" with the text in the box and waits until the tool has fetched the picture the
+// service rendered for that text and put it into the template's cache file. A box instead (the
+// stale answer of a closed connection read as the reply) fails with its text.
+void expect_generation(const Tool& tool, const StampService& service, const std::wstring& text,
+                       const std::string& encoded, const std::string& cache_file) {
+  SCOPED_TRACE(encoded);
+  tool.set_text(kTextBoxId, text);
+  const size_t mark = service.targets().size();
+  tool.press(kGenerateId);
+  const std::string picture = std::string("/stamp/368/0/") + encoded + ".png";
+  std::optional<std::string> fetched;
+  HWND box = nullptr;
+  wait_until(
+      [&] {
+        fetched = service.wait_for_target(picture, mark, milliseconds(0));
+        if (!fetched) box = tool.wait_for_dialog(milliseconds(0));
+        return fetched || box;
+      },
+      seconds(25));
+  if (box) {
+    const std::wstring said = read_message_box(box).text;
+    press_dialog_button(box, IDOK);
+    FAIL() << "a box instead of the stamp: " << testing::PrintToString(said) << "; the service saw "
+           << testing::PrintToString(service.targets_since(mark));
+  }
+  ASSERT_TRUE(fetched) << "the stamp was never fetched; the service saw "
+                       << testing::PrintToString(service.targets_since(mark));
+  const HttpResult served = http_get(kServicePort, picture);
+  ASSERT_EQ(served.status, 200);
+  EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
+      << "the cache file does not hold the stamp";
+  EXPECT_TRUE(tool.dialogs().empty()) << "a box appeared for a good generation";
+}
+
+// Every template row of the shown page draws a picture in its thumbnail square.
+void expect_row_pictures(const Tool& tool) {
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                                         RECT{8, 8, 76, 76}) >= 100; },
+                           seconds(5)))
+        << "the row shows no picture";
+  }
+}
+
+}  // namespace
+
+// The service closes a keep-alive connection that stays idle past its time-out. The request
+// after such a pause (a generation, or the thumbnails of a page not seen yet) must get its own
+// answer, never whatever the closed connection held: the service runs with a 2 s time-out and
+// the tool pauses 3.5 s before each step, several times over.
+TEST_F(EndToEnd, GenerationAndPagingAfterAPauseLongerThanTheServiceTimeOut) {
+  ServiceOptions quick;
+  quick.timeout_ms = 2000;
+  ASSERT_TRUE(service().start(quick));
+  const size_t launched = service().targets().size();
+  Tool tool(tool_path(), fresh_folder("pause"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  ASSERT_TRUE(service().wait_for_target("/check/", launched, seconds(20))) << "no update check";
+  const std::string cache_file = tool.cache_folder() + "\\" + thumbnail_file(2);  // template 368, row 1
+
+  const milliseconds pause(3500);
+  const char* texts[] = {"ab12", "cd34", "ef56"};
+  for (const char* text : texts) {
+    pause_for(pause);
+    expect_generation(tool, service(), gbk_to_wide(text), text, cache_file);
+    if (HasFatalFailure()) return;
+  }
+  // Pages not seen yet, each after a pause: every thumbnail arrives, is drawn and is cached.
+  for (int page = 2; page <= 3; ++page) {
+    SCOPED_TRACE(page);
+    pause_for(pause);
+    tool.choose_page(page - 1);
+    ASSERT_TRUE(tool.wait_for_rows(page_rows(page)));
+    EXPECT_TRUE(tool.dialogs().empty());
+    EXPECT_EQ(list_files(tool.cache_folder()).size(), 4u * page) << "a thumbnail of page " << page << " is missing";
+    expect_row_pictures(tool);
+  }
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// The same once with the service's own time-out (15 s): a person who takes longer than that to
+// type the text.
+TEST_F(EndToEnd, GenerationAfterAPauseLongerThanTheDefaultTimeOut) {
+  ASSERT_TRUE(service().start());
+  const size_t launched = service().targets().size();
+  Tool tool(tool_path(), fresh_folder("long-pause"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  ASSERT_TRUE(service().wait_for_target("/check/", launched, seconds(20))) << "no update check";
+  pause_for(milliseconds(16500));
+  expect_generation(tool, service(), L"gh78", "gh78", tool.cache_folder() + "\\" + thumbnail_file(2));
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
