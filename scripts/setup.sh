@@ -34,3 +34,11 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
 fi
+
+# The tool is also tested as a user on another system locale meets it: Wine takes the ANSI code
+# page from these (1252 for en_US, 932 for ja_JP).
+for loc in en_US ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc}.utf8$"; then
+    localedef -i "$loc" -f UTF-8 "${loc}.UTF-8"
+  fi
+done
