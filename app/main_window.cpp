@@ -36,6 +36,7 @@ std::vector<Placement> placements() {
   return {
       {galleryList.get(), 0, 0, 280, 440},
       {pageSelector.get(), 230, 420, 50, 200},
+      {stampPreview.get(), 285, 0, 300, 300},  // then sized to its picture
       {inputGroup.get(), 285, 300, 300, 140},
       {textLabel.get(), 12, 14, 36, 20},
       {sizeLabel.get(), 12, 38, 36, 20},
@@ -54,6 +55,26 @@ void setControlFont() {
   for (ui::Window* w : std::initializer_list<ui::Window*>{textLabel.get(), sizeLabel.get(), textBox.get(),
                                                           sizeBox.get(), generateButton.get(),
                                                           saveButton.get()}) {
+    w->SetFont(font);
+  }
+}
+
+// The selector, the group and the link use the system's GUI font, which is made for the
+// system's DPI; on a monitor of another DPI they get that font scaled to it (and the stock font
+// again where the two agree, as at 96 DPI on a 96-DPI system).
+void setSystemFontControlsFont() {
+  HDC screen = GetDC(nullptr);
+  const int system_dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  auto* stock = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  HFONT font = stock;
+  if (system_dpi > 0 && layoutDpi() != system_dpi) {
+    LOGFONTW lf{};
+    GetObjectW(stock, sizeof lf, &lf);
+    lf.lfHeight = MulDiv(lf.lfHeight, layoutDpi(), system_dpi);
+    font = CreateFontIndirectW(&lf);
+  }
+  for (ui::Window* w : std::initializer_list<ui::Window*>{pageSelector.get(), inputGroup.get(), homeLink.get()}) {
     w->SetFont(font);
   }
 }
@@ -99,6 +120,11 @@ void buildControls() {
   saveButton->Create(group, "保存", {}, {}, scaled(54), scaled(98), scaled(80), scaled(24));
   homeLink->Create(group, HOME_LINK_MARKUP, {}, scaled(180), scaled(118), scaled(100), scaled(24));
   setControlFont();
+  // Opened on a monitor whose DPI is not the system's (only then: the stock font stays as is).
+  HDC screen = GetDC(nullptr);
+  const int system_dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (layoutDpi() != system_dpi) setSystemFontControlsFont();
 
   stampPreview->BackgroundColor(0);
   mainWindow->BindFirstActivation(&onFirstActivate);
@@ -107,10 +133,20 @@ void buildControls() {
 void onDpiChanged(int dpi, const RECT* suggested) {
   setLayoutDpi(dpi);
   HWND main = mainWindow->Handle();
-  // The system's suggestion keeps the window where the user dragged it, at the new size.
+  // The system's suggestion keeps the window where the user dragged it, at the new size;
+  // without one, the design's client area at the new DPI.
   if (suggested) {
     SetWindowPos(main, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    // Around the frame the window has now.
+    const SIZE client = designClientSize(main);
+    RECT outer{}, inner{};
+    GetWindowRect(main, &outer);
+    GetClientRect(main, &inner);
+    SetWindowPos(main, nullptr, 0, 0, scaled(client.cx) + (outer.right - outer.left) - inner.right,
+                 scaled(client.cy) + (outer.bottom - outer.top) - inner.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   for (const Placement& p : placements()) {
     const int height = p.window == galleryList.get() ? galleryHeight() : scaled(p.height);
@@ -118,6 +154,7 @@ void onDpiChanged(int dpi, const RECT* suggested) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
   setControlFont();
+  setSystemFontControlsFont();
   relayoutGallery();
   drawPreview();
   InvalidateRect(main, nullptr, TRUE);

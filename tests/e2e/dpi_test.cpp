@@ -93,31 +93,11 @@ struct Design {
   int x, y, width, height;  // at 96 DPI; height -1: as the system makes it
 };
 
-TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  SetProcessDPIAware();  // this program reads real pixels too
-  const std::string tool_path = environment("TAMBREL_TOOL");
-  const std::string stampd = environment("TAMBREL_STAMPD");
-  if (tool_path.empty() || stampd.empty()) GTEST_SKIP() << "TAMBREL_TOOL or TAMBREL_STAMPD is not set";
-  const int dpi = screen_dpi();
-  std::printf("screen DPI of this prefix: %d\n", dpi);
-  if (!environment("TAMBREL_EXPECT_DPI").empty()) {
-    ASSERT_EQ(dpi, std::atoi(environment("TAMBREL_EXPECT_DPI").c_str())) << "the prefix is not at the DPI of this entry";
-  }
+// The client area is the design's (594 x 480 with the frame at 96 DPI) scaled to dpi, and every
+// control sits at its scaled design place, inside its parent.
+void expect_layout(const Tool& tool, int dpi) {
+  SCOPED_TRACE(testing::Message() << "at " << dpi << " DPI");
   auto S = [&](int design) { return MulDiv(design, dpi, 96); };
-  app::TemplateCatalog.redim(app::kTemplateCount);
-  app::loadTemplateCatalog();
-
-  TempFolder folder;
-  StampService service(stampd, folder);
-  ASSERT_TRUE(wait_until([] { return !port_accepts(kServicePort); }, seconds(60)));
-  ASSERT_TRUE(service.start());
-  move_pointer_away();
-  Tool tool(tool_path, folder.make_subfolder("tool"));
-  ASSERT_TRUE(tool.started()) << "no main window";
-  ASSERT_TRUE(tool.wait_for_page()) << "the first page was not shown";
-
-  // The client area: the design's (594 x 480 with the frame at 96 DPI), scaled.
   const SIZE frame96 = outer_for(tool.main(), SIZE{0, 0}, 96);
   const SIZE design_client{594 - frame96.cx, 480 - frame96.cy};
   RECT client{};
@@ -160,10 +140,44 @@ TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
     HWND hwnd = tool.control(id);
     RECT r{};
     GetClientRect(hwnd, &r);
-    ScreenShot shot(hwnd, r);
-    const int ink = shot.count([](Rgb c) { return c.r < 100 && c.g < 100 && c.b < 100; }, r);
-    EXPECT_GE(ink, S(30)) << "little or no text drawn";
+    int ink = 0;
+    EXPECT_TRUE(wait_until(
+        [&] {
+          ScreenShot shot(hwnd, r);
+          ink = shot.count([](Rgb c) { return c.r < 160 && c.g < 160 && c.b < 160; }, r);
+          return ink >= S(16);
+        },
+        seconds(5)))
+        << "little or no text drawn: " << ink;
   }
+}
+
+TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  SetProcessDPIAware();  // this program reads real pixels too
+  const std::string tool_path = environment("TAMBREL_TOOL");
+  const std::string stampd = environment("TAMBREL_STAMPD");
+  if (tool_path.empty() || stampd.empty()) GTEST_SKIP() << "TAMBREL_TOOL or TAMBREL_STAMPD is not set";
+  const int dpi = screen_dpi();
+  std::printf("screen DPI of this prefix: %d\n", dpi);
+  if (!environment("TAMBREL_EXPECT_DPI").empty()) {
+    ASSERT_EQ(dpi, std::atoi(environment("TAMBREL_EXPECT_DPI").c_str())) << "the prefix is not at the DPI of this entry";
+  }
+  auto S = [&](int design) { return MulDiv(design, dpi, 96); };
+  app::TemplateCatalog.redim(app::kTemplateCount);
+  app::loadTemplateCatalog();
+
+  TempFolder folder;
+  StampService service(stampd, folder);
+  ASSERT_TRUE(wait_until([] { return !port_accepts(kServicePort); }, seconds(60)));
+  ASSERT_TRUE(service.start());
+  move_pointer_away();
+  Tool tool(tool_path, folder.make_subfolder("tool"));
+  ASSERT_TRUE(tool.started()) << "no main window";
+  ASSERT_TRUE(tool.wait_for_page()) << "the first page was not shown";
+
+  expect_layout(tool, dpi);
+  if (HasFailure()) return;
 
   // The gallery: row heights, thumbnails at the scaled place, titles drawn.
   HWND list = tool.list();
@@ -193,6 +207,24 @@ TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
   const RECT preview = rect_in_parent(tool.control(kPreviewId));
   EXPECT_EQ(preview.right - preview.left, S(std::min(selected.width(), 300)));
   EXPECT_EQ(preview.bottom - preview.top, S(std::min(selected.height(), 300)));
+
+  // A move to a monitor of another DPI (the system's WM_DPICHANGED, here without a suggested
+  // rectangle): laid out again for it, at 96 DPI exactly as the design, and back.
+  for (int moved_to : {96, 120, dpi}) {
+    DWORD_PTR ignored = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(tool.main(), WM_DPICHANGED, MAKEWPARAM(moved_to, moved_to), 0, SMTO_NORMAL,
+                                    10000, &ignored));
+    expect_layout(tool, moved_to);
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), MulDiv(90, moved_to, 96));
+  }
+  EXPECT_TRUE(wait_until(
+      [&] {
+        const int top = S(40);
+        ScreenShot shot(list, RECT{0, top, S(280) - 4, top + S(90)});
+        return shot.count([](Rgb c) { return !is_near_white(c); }, RECT{S(8), S(8), S(76), S(76)}) >= S(100);
+      },
+      seconds(5)))
+      << "no thumbnail after the moves";
 
   const std::string shot_file = environment("TAMBREL_SCREENSHOT");
   if (!shot_file.empty()) {
