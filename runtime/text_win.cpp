@@ -29,16 +29,17 @@ Text normalize_number_text(const char* text) {
     }
     i += dbcs ? 2 : 1;
   }
+  // Through UTF-16: the ANSI form would read the text in the system's code page, which is not
+  // GBK on another locale.
   constexpr LCID kChinesePrc = 0x804;
-  const int n =
-      LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  const std::wstring wide = text_to_wide(s.c_str());
+  const int n = LCMapStringW(kChinesePrc, LCMAP_HALFWIDTH, wide.data(), static_cast<int>(wide.size()), nullptr, 0);
   if (n <= 0) return Text(s);
-  std::string out(static_cast<size_t>(n), '\0');
-  if (LCMapStringA(kChinesePrc, LCMAP_HALFWIDTH, s.data(), static_cast<int>(s.size()), out.data(),
-                   n) != n) {
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  if (LCMapStringW(kChinesePrc, LCMAP_HALFWIDTH, wide.data(), static_cast<int>(wide.size()), out.data(), n) != n) {
     return Text(s);
   }
-  return Text(out);
+  return wide_to_text(out.c_str(), out.size());
 }
 
 namespace {
