@@ -58,12 +58,18 @@ void createApplication();
 void appExit();
 
 void buildControls();
+// The window moved to a monitor of another DPI (WM_DPICHANGED): everything laid out again for it.
+void onDpiChanged(int dpi, const RECT* suggested);
 void bindEvents();
 void onFirstActivate();
 void openHomeLink();
 
 // Gallery (gallery.cpp).
 void createGallery(HWND parent, int x, int y, int width, int height);
+// The gallery's height at the layout DPI: the sum of its six rows.
+int galleryHeight();
+// Row heights and row pictures again for a new DPI.
+void relayoutGallery();
 void clearRows();
 void addRow(const GalleryItem& item);
 void showPage(int page);
@@ -72,6 +78,8 @@ void onPageSelected();
 void drawPreview();
 // Program folder + "\tmp\" + file name: where a template's picture is cached.
 Text cachePath(const char* thumbnailFile);
+// Makes the cache folder when it is missing; false when it is not there afterwards.
+bool makeCacheFolder();
 
 // The template of the selected gallery row, taken by value: a handler that waits for the
 // service keeps this, never a reference into the rows, which a page change replaces.
@@ -91,5 +99,10 @@ bool isPicture(const Bytes& bytes);
 // Generation and saving.
 void generateStamp();
 void saveStamp();
+// The file name "保存" proposes for a stamp text: the text with the characters no file name may
+// hold replaced by "_", and ".png".
+Text proposedFileName(const char* stampText);
+// A message box shown right after a wait, with closing still put off until it is gone.
+void showAfterWait(const char* text, UINT flags = 0);
 
 }  // namespace tambrel::app

@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/dpi.h"
 #include "app/wait.h"
 #include "picture/argb.h"
 #include "picture/bitmap_picture.h"
@@ -27,9 +28,9 @@
 #include "runtime/text.h"
 #include "web/web_request.h"
 
-TAMBREL_BOUND(gallery_user32, "user32", CallWindowProcA)
+TAMBREL_BOUND(gallery_user32, "user32", CallWindowProcW)
 TAMBREL_BOUND(gallery_user32, "user32", GetClientRect)
-TAMBREL_BOUND(gallery_user32, "user32", SetWindowLongPtrA)
+TAMBREL_BOUND(gallery_user32, "user32", SetWindowLongPtrW)
 
 namespace tambrel::app {
 namespace {
@@ -42,6 +43,7 @@ constexpr int kRowCount = 6;
 constexpr int kThumbnailSize = 72;
 constexpr unsigned kPixelFormat32bppRGB = 0x22009;
 constexpr int kTextRenderingClearTypeGridFit = 5;
+constexpr int kInterpolationHighQualityBicubic = 7;
 constexpr char kRowFont[] = "微软雅黑";
 
 constexpr COLORREF rgb(int r, int g, int b) { return RGB(r, g, b); }
@@ -77,7 +79,8 @@ int shownPage = 0;  // the page the rows belong to; 0 before the first one
 bool isPicture(const Bytes& bytes) {
   if (bytes.empty()) return false;
   Picture picture;
-  return picture.LoadFromBytes(bytes) && picture.GetWidth() > 0 && picture.GetHeight() > 0;
+  return picture.LoadFromBytes(bytes) && picture.ForceValidation() && picture.GetWidth() > 0 &&
+         picture.GetHeight() > 0;
 }
 
 std::optional<ChosenTemplate> selectedTemplate() {
@@ -102,15 +105,23 @@ Text cachePath(const char* thumbnailFile) {
   return text_concat({folder.c_str(), "\\tmp\\", thumbnailFile});
 }
 
+bool makeCacheFolder() {
+  Text folder = text_concat({program_folder().c_str(), "\\tmp"});
+  if (file_exists(folder.c_str())) return true;
+  Text with_slash = text_concat({folder.c_str(), "\\"});
+  create_folder(with_slash.c_str());
+  return file_exists(folder.c_str());
+}
+
 // ---- the component --------------------------------------------------------------------------
 
 Gallery::Gallery() { StartGdiPlus(); }
 
 Gallery::~Gallery() {
   // Put the replaced procedures back while the windows still exist.
-  if (list_ && IsWindow(list_) && list_prev_) u32::SetWindowLongPtrA(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(list_prev_));
+  if (list_ && IsWindow(list_) && list_prev_) u32::SetWindowLongPtrW(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(list_prev_));
   if (parent_ && IsWindow(parent_) && parent_prev_) {
-    u32::SetWindowLongPtrA(parent_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(parent_prev_));
+    u32::SetWindowLongPtrW(parent_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(parent_prev_));
   }
 }
 
@@ -118,9 +129,9 @@ void Gallery::Hook(HWND parent, HWND list) {
   parent_ = parent;
   list_ = list;
   parent_prev_ = reinterpret_cast<WNDPROC>(
-      u32::SetWindowLongPtrA(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParentProc)));
+      u32::SetWindowLongPtrW(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParentProc)));
   list_prev_ = reinterpret_cast<WNDPROC>(
-      u32::SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListProc)));
+      u32::SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListProc)));
 }
 
 LRESULT CALLBACK Gallery::ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -137,11 +148,19 @@ LRESULT CALLBACK Gallery::ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPA
       case WM_SYSKEYDOWN:
       case WM_SYSKEYUP:
       case WM_SYSCHAR:
-      case WM_SYSCOMMAND:
         // With the focus taken away, keystrokes come to the active window, and its default
         // handling would open the system menu or close the window in the middle of a request.
         return 0;
+      case WM_SYSCOMMAND:
+        // Closing or minimising from the taskbar is done once the wait is over; nothing else.
+        putOffSystemCommand(wparam);
+        return 0;
     }
+  }
+  if (message == WM_DPICHANGED) {
+    // Moved to a monitor of another resolution: laid out again for it.
+    onDpiChanged(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+    return 0;
   }
   if (message == WM_DRAWITEM) {
     auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lparam);
@@ -159,7 +178,7 @@ LRESULT CALLBACK Gallery::ParentProc(HWND hwnd, UINT message, WPARAM wparam, LPA
     }
     return 0;
   }
-  return u32::CallWindowProcA(g.parent_prev_, hwnd, message, wparam, lparam);
+  return u32::CallWindowProcW(g.parent_prev_, hwnd, message, wparam, lparam);
 }
 
 LRESULT CALLBACK Gallery::ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -175,7 +194,7 @@ LRESULT CALLBACK Gallery::ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
       if (!waiting()) g.OnClick(lparam);
       break;
     case WM_MOUSEMOVE: {
-      const LRESULT row = SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lparam);
+      const LRESULT row = SendMessageW(hwnd, LB_ITEMFROMPOINT, 0, lparam);
       TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
       TrackMouseEvent(&track);
       g.OnHover(row);
@@ -188,11 +207,11 @@ LRESULT CALLBACK Gallery::ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
       g.EraseBelowRows(hwnd, reinterpret_cast<HDC>(wparam));
       return 0;
   }
-  return u32::CallWindowProcA(prev, hwnd, message, wparam, lparam);
+  return u32::CallWindowProcW(prev, hwnd, message, wparam, lparam);
 }
 
 void Gallery::OnClick(LPARAM lparam) {
-  LRESULT row = SendMessageA(list_, LB_ITEMFROMPOINT, 0, lparam);
+  LRESULT row = SendMessageW(list_, LB_ITEMFROMPOINT, 0, lparam);
   if (row < 0 || row > 0xFFFF) return;
   const int page_index = static_cast<int>(pageSelector->CurrentIndex());
   if (row == 0) {
@@ -210,11 +229,20 @@ void Gallery::OnClick(LPARAM lparam) {
   } else {
     stampPreview->Invalidate(1);
   }
-  SendMessageA(list_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
 }
 
+RowState rowStateOf(int row) {
+  if (row == selected_row()) return ROW_SELECTED;
+  if (gallery && row == gallery->hoverRow - 1) return ROW_HOVER;
+  return ROW_NORMAL;
+}
+
+// A row the pointer leaves is drawn in the state it has then: a row clicked while hovered is
+// the selected row by now, and keeps its selected look.
 void Gallery::OnHover(LPARAM row) {
   const int selected = selected_row();
+  auto left_behind = [&](int r) { DrawRow(r, r == selected ? ROW_SELECTED : ROW_NORMAL); };
   if (row < 0x10000) {
     bool redraw = false;
     if (hoverRow == 0) {
@@ -223,21 +251,22 @@ void Gallery::OnHover(LPARAM row) {
     }
     if (hoverRow - 1 == selected) hoverRow = 0;
     if (hoverRow != 0 && hoverRow - 1 != selected && hoverRow - 1 != row) {
-      DrawRow(hoverRow - 1, ROW_NORMAL);
+      left_behind(hoverRow - 1);
       hoverRow = static_cast<int>(row) + 1;
       redraw = true;
     }
     if (redraw && row != selected) DrawRow(static_cast<int>(row), ROW_HOVER);
   } else if (hoverRow != 0) {
-    DrawRow(hoverRow - 1, ROW_NORMAL);
+    const int last = hoverRow - 1;
     hoverRow = 0;
+    left_behind(last);
   }
 }
 
 void Gallery::EraseBelowRows(HWND list, HDC dc) {
-  const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
   RECT last{};
-  SendMessageA(list, LB_GETITEMRECT, static_cast<WPARAM>(count - 1), reinterpret_cast<LPARAM>(&last));
+  SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(count - 1), reinterpret_cast<LPARAM>(&last));
   RECT client{};
   u32::GetClientRect(list, &client);
   if (last.bottom < client.bottom) {
@@ -249,7 +278,7 @@ void Gallery::EraseBelowRows(HWND list, HDC dc) {
 void Gallery::DrawRow(int row, RowState state) {
   if (row < 0 || row >= static_cast<int>(galleryItems.size())) return;
   RECT rect{};
-  if (SendMessageA(list_, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)) ==
+  if (SendMessageW(list_, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)) ==
       LB_ERR) {
     return;
   }
@@ -261,7 +290,8 @@ Gallery::ScaledEntry* Gallery::Entry(const char* thumbnailFile, const Bytes& ima
   auto found = scaled_.find(thumbnailFile);
   if (found != scaled_.end() && found->second.source == image) return &found->second;
   auto decoded = std::make_unique<Picture>();
-  if (!decoded->LoadFromBytes(image) || decoded->GetWidth() < 1 || decoded->GetHeight() < 1) {
+  if (!decoded->LoadFromBytes(image) || !decoded->ForceValidation() || decoded->GetWidth() < 1 ||
+      decoded->GetHeight() < 1) {
     // Nothing is kept for bytes that are no picture (an error page, a truncated body).
     if (found != scaled_.end()) scaled_.erase(found);
     return nullptr;
@@ -280,13 +310,13 @@ const FontFamily& Gallery::RowFamily() {
     // rows are drawn in that face rather than without any text.
     FontCollection installed;
     if (!row_family_.CreateFromName(kRowFont, installed)) {
-      LOGFONTA wanted{};
+      LOGFONTW wanted{};
       wanted.lfHeight = -13;
       wanted.lfCharSet = DEFAULT_CHARSET;
-      lstrcpynA(wanted.lfFaceName, kRowFont, LF_FACESIZE);
+      lstrcpynW(wanted.lfFaceName, text_to_wide(kRowFont).c_str(), LF_FACESIZE);
       HDC screen = GetDC(nullptr);
       Font mapped;
-      if (mapped.CreateFromLogfontA(screen, wanted)) mapped.GetFamily(row_family_);
+      if (mapped.CreateFromLogfontW(screen, wanted)) mapped.GetFamily(row_family_);
       ReleaseDC(nullptr, screen);
     }
   }
@@ -302,35 +332,48 @@ const BitmapPicture* Gallery::ScaledPicture(const char* thumbnailFile, const Byt
   ScaledEntry* entry = Entry(thumbnailFile, image);
   if (!entry) return nullptr;
   if (!entry->scaled) {
-    auto scaled = std::make_unique<BitmapPicture>();
-    scaled->Create(kThumbnailSize, kThumbnailSize, kPixelFormat32bppRGB);
+    // At the screen's resolution: drawn 1:1 into the row, never enlarged.
+    const int side = app::scaled(kThumbnailSize);
+    auto picture = std::make_unique<BitmapPicture>();
+    picture->Create(side, side, kPixelFormat32bppRGB);
     DrawingSurface surface;
-    surface.FromImage(*scaled);
+    surface.FromImage(*picture);
     SolidBrush white;
     white.Create(ToArgb(rgb(255, 255, 255)));
-    surface.FillRectangle(white, 0, 0, kThumbnailSize, kThumbnailSize);
-    surface.DrawImageRect(*entry->decoded, 0, 0, kThumbnailSize, kThumbnailSize, 2);
-    entry->scaled = std::move(scaled);
+    surface.FillRectangle(white, 0, 0, static_cast<float>(side), static_cast<float>(side));
+    surface.DrawImageRect(*entry->decoded, 0, 0, static_cast<float>(side), static_cast<float>(side), 2);
+    entry->scaled = std::move(picture);
   }
   return entry->scaled.get();
 }
 
+void Gallery::ForgetScaledPictures() {
+  for (auto& [file, entry] : scaled_) entry.scaled.reset();
+}
+
 void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   const GalleryItem& item = galleryItems[row + 1];
-  const int w = rect.right - rect.left;
-  const int h = rect.bottom - rect.top + 1;
+  // Away from 96 DPI the row is drawn in its 96-DPI design units through a scaling transform:
+  // text and shapes at the screen's resolution, the thumbnail (made at that resolution) 1:1.
+  const bool scaling = layoutDpi() != kDesignDpi;
+  const float s = layoutScale();
+  const int pixel_w = rect.right - rect.left;
+  const int pixel_h = rect.bottom - rect.top + 1;
+  const int w = scaling ? static_cast<int>(pixel_w / s + 0.5f) : pixel_w;
+  const int h = scaling ? static_cast<int>(pixel_h / s + 0.5f) : pixel_h;
   const bool navigation = row == 0 || row == kRowCount - 1;
   const RowColours c = colours_for(state);
 
   BitmapPicture canvas;
-  canvas.Create(w, h, kPixelFormat32bppRGB);
+  canvas.Create(pixel_w, pixel_h, kPixelFormat32bppRGB);
   DrawingSurface surface;
   surface.FromImage(canvas);
   surface.SetTextRenderingHint(kTextRenderingClearTypeGridFit);
 
   SolidBrush white;
   white.Create(ToArgb(rgb(255, 255, 255)));
-  surface.FillRectangle(white, 0, 0, static_cast<float>(w), static_cast<float>(h));
+  surface.FillRectangle(white, 0, 0, static_cast<float>(pixel_w), static_cast<float>(pixel_h));
+  if (scaling) surface.ScaleWorldTransform(s, s);
 
   GraphicsPath outline;
   outline.Create();
@@ -353,7 +396,11 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   }
   if (!navigation) {
     if (const BitmapPicture* picture = ScaledPicture(item.thumbnailFile.c_str(), item.image)) {
-      surface.DrawImage(*picture, 6, 6);
+      if (scaling) {
+        surface.DrawImageRect(*picture, 6, 6, kThumbnailSize, kThumbnailSize);
+      } else {
+        surface.DrawImage(*picture, 6, 6);
+      }
     } else {
       surface.FillRectangle(white, 6, 6, 72, 72);
     }
@@ -380,7 +427,13 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
 
   DrawingSurface screen;
   screen.FromWindow(list_);
-  screen.DrawImage(canvas, static_cast<float>(rect.left), static_cast<float>(rect.top));
+  if (scaling) {
+    // Pixel for pixel: without a size, GDI+ would stretch by the bitmap's and the screen's DPI.
+    screen.DrawImageRect(canvas, static_cast<float>(rect.left), static_cast<float>(rect.top),
+                         static_cast<float>(pixel_w), static_cast<float>(pixel_h));
+  } else {
+    screen.DrawImage(canvas, static_cast<float>(rect.left), static_cast<float>(rect.top));
+  }
 }
 
 // ---- pages -----------------------------------------------------------------------------------
@@ -401,13 +454,26 @@ void clearRows() {
 
 void addRow(const GalleryItem& item) {
   galleryItems.append(item);
-  const LRESULT index = galleryList->Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.title.c_str()));
+  const LRESULT index = galleryList->SendText(LB_ADDSTRING, 0, item.title.c_str());
   galleryList->Send(LB_SETITEMDATA, static_cast<WPARAM>(index), 0);
-  galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(index), kTemplateRowHeight);
+  galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(index), scaled(kTemplateRowHeight));
   galleryList->Send(LB_SETHORIZONTALEXTENT, 1, 0);
   galleryList->Invalidate(1);
-  galleryList->Send(LB_SETITEMHEIGHT, 0, kNavigationRowHeight);
-  galleryList->Send(LB_SETITEMHEIGHT, kRowCount - 1, kNavigationRowHeight);
+  galleryList->Send(LB_SETITEMHEIGHT, 0, scaled(kNavigationRowHeight));
+  galleryList->Send(LB_SETITEMHEIGHT, kRowCount - 1, scaled(kNavigationRowHeight));
+}
+
+int galleryHeight() { return 2 * scaled(kNavigationRowHeight) + (kRowCount - 2) * scaled(kTemplateRowHeight); }
+
+void relayoutGallery() {
+  const int count = static_cast<int>(galleryList->Send(LB_GETCOUNT));
+  for (int row = 0; row < count; ++row) {
+    const bool navigation = row == 0 || row == kRowCount - 1;
+    galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(row),
+                      scaled(navigation ? kNavigationRowHeight : kTemplateRowHeight));
+  }
+  gallery->ForgetScaledPictures();
+  galleryList->Invalidate(1);
 }
 
 namespace {
@@ -427,12 +493,8 @@ Bytes thumbnail_for(const char* thumbnailFile, std::optional<WaitScope>& wait) {
   if (!wait) wait.emplace(WaitKind::Request);
   Bytes image = WebRequest(&url);
   if (!gallery->DecodedPicture(thumbnailFile, image)) return {};
-  Text folder = text_concat({program_folder().c_str(), "\\tmp"});
-  if (!file_exists(folder.c_str())) {
-    Text with_slash = text_concat({folder.c_str(), "\\"});
-    create_folder(with_slash.c_str());
-  }
-  write_whole_file(path.c_str(), image.block());
+  // A thumbnail that cannot be cached is still shown; the next showing fetches it again.
+  if (makeCacheFolder()) write_whole_file(path.c_str(), image.block());
   return image;
 }
 
@@ -496,8 +558,9 @@ void drawPreview() {
   const int w = picture.GetWidth();
   const int h = picture.GetHeight();
   if (w < 1 || h < 1) return;
-  stampPreview->Width(w < 300 ? w : 300);
-  stampPreview->Height(h < 300 ? h : 300);
+  // At most 300 x 300 at 96 DPI, the same share of the window at any other.
+  stampPreview->Width(scaled(w < 300 ? w : 300));
+  stampPreview->Height(scaled(h < 300 ? h : 300));
 
   const int pw = static_cast<int>(stampPreview->Width());
   const int ph = static_cast<int>(stampPreview->Height());
@@ -505,11 +568,17 @@ void drawPreview() {
   canvas.Create(pw, ph, kPixelFormat32bppRGB);
   DrawingSurface surface;
   surface.FromImage(canvas);
+  const bool scaling = layoutDpi() != kDesignDpi;
+  if (scaling) surface.SetInterpolationMode(kInterpolationHighQualityBicubic);
   surface.DrawImageRect(picture, 0, 0, static_cast<float>(pw), static_cast<float>(ph));
   surface.Dispose();
   DrawingSurface screen;
   screen.FromWindow(stampPreview->Handle());
-  screen.DrawImage(canvas, 0, 0);
+  if (scaling) {
+    screen.DrawImageRect(canvas, 0, 0, static_cast<float>(pw), static_cast<float>(ph));
+  } else {
+    screen.DrawImage(canvas, 0, 0);
+  }
 }
 
 }  // namespace tambrel::app

@@ -18,6 +18,8 @@
 namespace tambrel::app {
 
 enum RowState : int { ROW_NORMAL = 0, ROW_HOVER = 1, ROW_SELECTED = 2 };
+// The state a row of the shown page is in: selected, under the pointer, or neither.
+RowState rowStateOf(int row);
 
 class Gallery {
  public:
@@ -40,6 +42,8 @@ class Gallery {
   const BitmapPicture* ScaledPicture(const char* thumbnailFile, const Bytes& image);
   // The row picture decoded (for the preview), or null when it is empty or does not decode.
   const Picture* DecodedPicture(const char* thumbnailFile, const Bytes& image);
+  // Row pictures are made at the layout DPI: after a change of DPI they are made again.
+  void ForgetScaledPictures();
   // The family the rows are drawn in: "微软雅黑", or the face the system maps that name to.
   const FontFamily& RowFamily();
 

@@ -5,10 +5,13 @@
 #include <commdlg.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <optional>
 
 #include "app/app.h"
 #include "app/config.h"
+#include "app/gallery.h"
 #include "app/generation_request.h"
 #include "app/wait.h"
 #include "runtime/files.h"
@@ -24,6 +27,7 @@ constexpr char kGenerationFailed[] = "图章生成失败，至少输入两个字
 constexpr char kNothingToSave[] = "当前选中的模板还没有图片，没有可保存的内容。";
 constexpr char kSaveFailed[] = "保存失败：无法写入所选文件。";
 constexpr char kSaveFilter[] = "PNG(*.png)|*.png|所有文件|*.*";
+constexpr char kCacheWriteFailed[] = "图章已生成，但无法写入缓存文件，离开本页后将不再显示：\r\n";
 
 Text body_as_text(const Bytes& body) {
   return Text::adopt(static_cast<char*>(read_bytes_value(body.block(), 10).value.ptr));
@@ -54,16 +58,34 @@ void generateStamp() {
     if (picture_url.get()) picture = WebRequest(&picture_url);
   }
   if (!isPicture(picture)) {
-    show_message(kGenerationFailed);  // the row keeps the picture it had
+    showAfterWait(kGenerationFailed);  // the row keeps the picture it had
     return;
   }
+  // The stamp lives on in the template's cache file only: a write that fails says so, or the
+  // next showing of the page would bring back the old picture without a word.
   Text path = cachePath(chosen->thumbnailFile.c_str());
-  write_whole_file(path.c_str(), picture.block());
+  const bool cached = makeCacheFolder() && write_whole_file(path.c_str(), picture.block());
   // The row and the preview show the stamp only while its template is on the shown page.
   const int row = rowShowing(chosen->id.c_str());
-  if (row < 0) return;
-  galleryItems[row + 1].image = std::move(picture);
-  stampPreview->Invalidate(1);
+  if (row >= 0) {
+    galleryItems[row + 1].image = std::move(picture);
+    stampPreview->Invalidate(1);
+    gallery->DrawRow(row, rowStateOf(row));
+  }
+  if (!cached) showAfterWait(text_concat({kCacheWriteFailed, path.c_str()}).c_str(), MB_ICONWARNING);
+}
+
+Text proposedFileName(const char* stampText) {
+  // Characters no file name may hold become "_", and so do control characters; trailing dots
+  // and spaces, which the file system drops, go. Done on UTF-16, where a GBK trail byte can
+  // never be mistaken for "\" or "|".
+  std::wstring name = text_to_wide(stampText);
+  for (wchar_t& c : name) {
+    if (c < 0x20 || std::wcschr(L":\"<>|*?\\/", c)) c = L'_';
+  }
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  name += L".png";
+  return wide_to_text(name.c_str());
 }
 
 void saveStamp() {
@@ -77,37 +99,42 @@ void saveStamp() {
     return;
   }
 
-  // The filter's bars become NUL bytes, and the list ends with a second NUL.
-  char filter[sizeof kSaveFilter + 1] = {};
-  std::memcpy(filter, kSaveFilter, sizeof kSaveFilter);
-  for (char* c = filter; *c; ++c) {
-    if (*c == '|') *c = '\0';
+  // The filter's bars become NUL characters, and the list ends with a second NUL.
+  std::wstring filter = text_to_wide(kSaveFilter);
+  for (wchar_t& c : filter) {
+    if (c == L'|') c = L'\0';
   }
-  char file[260] = {};
-  Text proposed = text_concat({textBox->GetText().c_str(), ".png"});
-  lstrcpynA(file, proposed.c_str(), sizeof file);
-  char file_title[260] = {};
+  filter.push_back(L'\0');
+  wchar_t file[MAX_PATH] = {};
+  lstrcpynW(file, text_to_wide(proposedFileName(textBox->GetText().c_str()).c_str()).c_str(), MAX_PATH);
+  wchar_t file_title[MAX_PATH] = {};
 
-  OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof(OPENFILENAMEA);
+  // Wide, so that any name in any folder can be chosen whatever the system's code page.
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(OPENFILENAMEW);
   dialog.hwndOwner = mainWindow->Handle();  // modal: the main window waits for the dialog
-  dialog.hInstance = GetModuleHandleA(nullptr);
-  dialog.lpstrFilter = filter;
+  dialog.hInstance = GetModuleHandleW(nullptr);
+  dialog.lpstrFilter = filter.c_str();
   dialog.nFilterIndex = 0;
   dialog.lpstrFile = file;
-  dialog.nMaxFile = sizeof file;
+  dialog.nMaxFile = MAX_PATH;
   dialog.lpstrFileTitle = file_title;
-  dialog.nMaxFileTitle = sizeof file_title;
+  dialog.nMaxFileTitle = MAX_PATH;
   dialog.Flags = OFN_EXPLORER;
-  dialog.lpstrDefExt = "png";
-  BOOL chosen_file;
-  {
-    WaitScope wait(WaitKind::Dialog);
-    chosen_file = GetSaveFileNameA(&dialog);
-  }
-  if (!chosen_file) return;
+  dialog.lpstrDefExt = L"png";
+  // The wait lasts until the failure box is gone too: a close put off during the dialog must
+  // not be handled inside that box's loop, which would take the box away unread.
+  WaitScope wait(WaitKind::Dialog);
+  if (!GetSaveFileNameW(&dialog)) return;
+  const Text path = wide_to_text(file);
+  if (!write_whole_file(path.c_str(), image.block())) show_message(kSaveFailed, MB_ICONERROR);
+}
 
-  if (!write_whole_file(file, image.block())) show_message(kSaveFailed, MB_ICONERROR);
+void showAfterWait(const char* text, UINT flags) {
+  // A close put off during the wait is posted as the wait ends; this box's loop would handle it
+  // and take the box away unread. It is put off again until the box is gone.
+  WaitScope box(WaitKind::Dialog);
+  show_message(text, flags);
 }
 
 }  // namespace tambrel::app

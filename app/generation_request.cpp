@@ -12,15 +12,14 @@ namespace {
 constexpr char REPLY_START[] = "<outputimg>.";
 constexpr char REPLY_END[] = "</outputimg>";
 
+// The text is GB18030 (GBK, with four-byte codes for characters beyond it): every character
+// the user typed, an emoji or a CJK Extension B name included, reaches the service as itself.
 std::string gbk_to_utf8(const char* gbk) {
-  const int wide_len = MultiByteToWideChar(936, 0, gbk, -1, nullptr, 0);
-  if (wide_len <= 1) return {};
-  std::wstring wide(static_cast<size_t>(wide_len), L'\0');
-  MultiByteToWideChar(936, 0, gbk, -1, wide.data(), wide_len);
-  const int len = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  const std::wstring wide = text_to_wide(gbk);
+  if (wide.empty()) return {};
+  const int len = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(len), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), len, nullptr, nullptr);
-  utf8.resize(static_cast<size_t>(len) - 1);
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), utf8.data(), len, nullptr, nullptr);
   return utf8;
 }
 

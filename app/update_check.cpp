@@ -1,6 +1,7 @@
 #include "app/update_check.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cmath>
@@ -144,6 +145,19 @@ UpdateVerdict judgeUpdateReply(const BytesBlock* reply, Text* latest) {
                                                               : UpdateVerdict::None;
 }
 
+void openAddress(const char* address) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const std::wstring wide = text_to_wide(address);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOASYNC;
+  info.lpVerb = L"open";
+  info.lpFile = wide.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  ShellExecuteExW(&info);
+  if (SUCCEEDED(com)) CoUninitialize();  // only what this call began (S_FALSE included)
+}
+
 unsigned long __stdcall checkForUpdate(void*) {
   const Bytes pair_key = key_block(PAIR_KEY);
   const Text prefix = bytes_as_text(pairDecode(&ENCODED_URL_PREFIX, pair_key.block()));
@@ -160,7 +174,7 @@ unsigned long __stdcall checkForUpdate(void*) {
       Text question = text_concat({"\r\n当前版本：", CURRENT_VERSION, "\r\n最新版本：", latest.c_str(),
                                    "\r\n\r\n是否打开下载页面？"});
       if (show_message(question.c_str(), MB_YESNO, "发现新版本！") == IDYES - 1) {
-        ShellExecuteA(nullptr, "open", DOWNLOAD_URL, "", "", SW_SHOWNORMAL);
+        openAddress(DOWNLOAD_URL);
       }
       break;
     }

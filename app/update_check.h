@@ -32,6 +32,12 @@ int64_t currentEpochSeconds();
 enum class UpdateVerdict { None, NewVersion, ExpiredKey };
 UpdateVerdict judgeUpdateReply(const BytesBlock* reply, Text* latest);
 
+// Has the shell open an address (the browser for http addresses) and waits until the shell has
+// handed it on: a browser registered through a shell extension needs COM on the calling thread
+// and a caller that does not go away at once (the update thread ends right after). Safe on any
+// thread, whether or not it has COM already.
+void openAddress(const char* address);
+
 // The update thread's entry: asks the service, compares, offers the download page.
 unsigned long __stdcall checkForUpdate(void* unused);
 

@@ -8,6 +8,7 @@ namespace {
 int waitDepth = 0;      // scopes of either kind
 int requestDepth = 0;   // scopes of kind Request
 bool closePutOff = false;
+bool minimizePutOff = false;
 
 HWND mainHandle() { return mainWindow ? mainWindow->Handle() : nullptr; }
 
@@ -21,8 +22,8 @@ void refreshCursor(HWND main) {
   if (!GetCursorPos(&p)) return;
   HWND under = WindowFromPoint(p);
   if (!inMainWindow(main, under)) return;
-  const LRESULT hit = SendMessageA(under, WM_NCHITTEST, 0, MAKELPARAM(p.x, p.y));
-  SendMessageA(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
+  const LRESULT hit = SendMessageW(under, WM_NCHITTEST, 0, MAKELPARAM(p.x, p.y));
+  SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), MAKELPARAM(hit, WM_MOUSEMOVE));
 }
 
 }  // namespace
@@ -58,14 +59,31 @@ WaitScope::~WaitScope() {
       if (requestDepth == 0) refreshCursor(main);
     }
   }
+  if (waitDepth == 0 && minimizePutOff) {
+    minimizePutOff = false;
+    if (HWND main = mainHandle()) PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  }
   if (waitDepth == 0 && closePutOff) {
     closePutOff = false;
-    if (HWND main = mainHandle()) PostMessageA(main, WM_CLOSE, 0, 0);
+    if (HWND main = mainHandle()) PostMessageW(main, WM_CLOSE, 0, 0);
   }
 }
 
 bool waiting() { return waitDepth > 0; }
 bool showingBusyCursor() { return requestDepth > 0; }
+
+bool putOffSystemCommand(WPARAM command) {
+  switch (command & 0xFFF0) {
+    case SC_CLOSE:
+      closePutOff = true;
+      return true;
+    case SC_MINIMIZE:
+      minimizePutOff = true;
+      return true;
+    default:
+      return false;
+  }
+}
 
 intptr_t onCloseQuery() {
   if (!waiting()) return 0;

@@ -38,5 +38,9 @@ bool showingBusyCursor();
 // The main window's close query: while the tool waits, closing is put off until the wait is
 // over (non-zero = refused for now).
 intptr_t onCloseQuery();
+// A system command that arrives while a request waits (the taskbar's "close" or "minimise"):
+// closing and minimising are put off until the wait is over, not lost; true when put off.
+// Other commands (the system menu, moving by keyboard) are refused for the wait.
+bool putOffSystemCommand(WPARAM command);
 
 }  // namespace tambrel::app

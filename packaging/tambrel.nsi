@@ -38,7 +38,15 @@ ShowUninstDetails nevershow
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; The installer speaks the user's language: Simplified Chinese, or English on any other Windows
+; (NSIS picks the language of the user's UI language at start, the first listed where none fits).
 !insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "English"
+
+LangString RUNNING_TEXT ${LANG_SIMPCHINESE} "Tambrel 正在运行。请先关闭它，再点击“重试”。"
+LangString RUNNING_TEXT ${LANG_ENGLISH} "Tambrel is running. Close it first, then click Retry."
+LangString SHORTCUT_TEXT ${LANG_SIMPCHINESE} "${PRODUCT} 印章制作工具"
+LangString SHORTCUT_TEXT ${LANG_ENGLISH} "${PRODUCT} seal maker"
 
 ; The installer's own version information, as Explorer shows it.
 VIProductVersion "${VERSION}"
@@ -49,6 +57,12 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${PRODUCT} 安装程序"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "版权所有 © 2026 ${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright © 2026 ${PUBLISHER}"
 
 ; A running Tambrel.exe cannot be replaced or removed: ask to close it first (retry), and in
 ; silent mode fail (exit code 2) before anything is changed.
@@ -57,7 +71,7 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "版权所有 © 2026
   ClearErrors
   Delete "$INSTDIR\Tambrel.exe"
   IfErrors 0 closed
-  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tambrel 正在运行。请先关闭它，再点击“重试”。" \
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(RUNNING_TEXT)" \
              /SD IDCANCEL IDRETRY retry_close
   SetErrorLevel 2
   Quit
@@ -71,8 +85,16 @@ Section "Tambrel"
   SetOverwrite on
   File "${RELEASE_DIR}/Tambrel.exe"
   WriteUninstaller "$INSTDIR\uninst.exe"
+  ; The shortcut starts the program in the user's Pictures folder (Documents where there is
+  ; none): the save dialog opens there, not in the hidden program folder. The cache stays beside
+  ; the program whatever the working folder is. (CreateShortcut takes the output folder.)
+  StrCpy $0 "$PICTURES"
+  StrCmp $0 "" 0 +2
+  StrCpy $0 "$DOCUMENTS"
+  SetOutPath "$0"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Tambrel.exe" "" "$INSTDIR\Tambrel.exe" 0 \
-                 SW_SHOWNORMAL "" "${PRODUCT} 印章制作工具"
+                 SW_SHOWNORMAL "" "$(SHORTCUT_TEXT)"
+  SetOutPath "$INSTDIR"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${DISPLAY_VERSION}"

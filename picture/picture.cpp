@@ -9,6 +9,7 @@ TAMBREL_GDIP(GdipDisposeImage)
 TAMBREL_GDIP(GdipLoadImageFromFileICM)
 TAMBREL_GDIP(GdipLoadImageFromFile)
 TAMBREL_GDIP(GdipCloneImage)
+TAMBREL_GDIP(GdipImageForceValidation)
 TAMBREL_GDIP(GdipGetEncoderParameterListSize)
 TAMBREL_GDIP(GdipGetEncoderParameterList)
 TAMBREL_GDIP(GdipSaveImageToFile)
@@ -96,6 +97,8 @@ bool Picture::LoadFromBytes(const BytesBlock* bytes, std::optional<bool> use_icm
   if (!ok) OwnStream().Close();
   return ok;
 }
+
+bool Picture::ForceValidation() { return image_ && RecordStatus(gdip::GdipImageForceValidation(image_)); }
 
 bool Picture::CloneTo(Picture& target) const {
   Gdiplus::GpImage* clone = nullptr;

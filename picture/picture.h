@@ -52,6 +52,10 @@ class Picture : public NativeObject {
   virtual bool LoadFromFileW(const wchar_t* file_name, std::optional<bool> use_icm = std::nullopt);
   // Decodes an encoded picture (PNG, JPEG, GIF, BMP, ...). An empty or undecodable block
   // fails and leaves the picture empty.
+  // Decodes the whole picture now. Windows' GDI+ reads a stream lazily: a PNG whose header is
+  // intact and whose body is cut off loads, gives its size, and fails only when drawn. False
+  // when the picture does not decode to the end.
+  bool ForceValidation();
   virtual bool LoadFromBytes(const BytesBlock* bytes, std::optional<bool> use_icm = std::nullopt);
   bool LoadFromBytes(const Bytes& bytes, std::optional<bool> use_icm = std::nullopt) {
     return LoadFromBytes(bytes.block(), use_icm);

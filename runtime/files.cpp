@@ -1,8 +1,9 @@
-// Whole-file commands over the ANSI file functions.
+// Whole-file commands over the system's wide file functions: paths are texts (GBK, and
+// GB18030 for other characters) converted to UTF-16, so any path works on any system locale.
 //
 // Writing never truncates the target in place: the new content is written to a temporary file
 // beside it, given the old file's attributes, and then takes the target's place in one step
-// (MoveFileExA with MOVEFILE_REPLACE_EXISTING). A failure at any point (folder missing, disk
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING). A failure at any point (folder missing, disk
 // full, target locked or read-only) removes the temporary file and leaves the old content
 // untouched, so a cache file is never left half-written.
 //
@@ -10,7 +11,7 @@
 // ends between writing and replacing leaves one behind; the next write of the same target
 // recognises it by that name and removes it once its writer is gone, and a sweep of a whole
 // folder (the program's cache, at start) removes those of targets never written again. Where the temporary name
-// would not fit the ANSI path limit although the target's does, the file is written in place,
+// would not fit the path limit (MAX_PATH) although the target's does, the file is written in place,
 // as the plain command does: a path that fits must not fail for the sake of the temporary one.
 #include "runtime/files.h"
 
@@ -23,17 +24,19 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/text.h"
 #include "runtime/unique_handle.h"
 
 namespace tambrel {
 
 Text program_folder() {
-  // ANSI paths stop at MAX_PATH; a longer buffer costs nothing and keeps a truncated name
-  // from being cut at the wrong backslash.
-  char path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (n == 0 || n >= sizeof path) return Text(EMPTY_TEXT);
-  Text folder = path_folder(path);
+  // A longer buffer than MAX_PATH costs nothing and keeps a truncated name from being cut at
+  // the wrong backslash.
+  wchar_t path[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  if (n == 0 || n >= MAX_PATH * 2) return Text(EMPTY_TEXT);
+  const Text whole = wide_to_text(path, n);
+  Text folder = path_folder(whole.c_str());
   return folder.get() ? std::move(folder) : Text(EMPTY_TEXT);
 }
 
@@ -46,10 +49,10 @@ Text path_folder(const char* path) {
   return cut ? Text(path, static_cast<size_t>(cut - path)) : Text();
 }
 
-bool file_exists(const char* path) { return PathFileExistsA(path) != FALSE; }
+bool file_exists(const char* path) { return path && *path && PathFileExistsW(text_to_wide(path).c_str()) != FALSE; }
 
 Bytes read_whole_file(const char* path) {
-  unique_file file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  unique_file file(CreateFileW(text_to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr));
   if (!file) return {};
   LARGE_INTEGER size;
@@ -85,15 +88,18 @@ std::string temp_name_for(const char* path) {
   std::snprintf(suffix, sizeof suffix, "%s%lx-%x", kTempMarker, GetCurrentProcessId(),
                 counter.fetch_add(1));
   std::string temp = std::string(path) + suffix;
-  if (temp.size() >= MAX_PATH) return {};
+  if (text_to_wide(temp.c_str()).size() >= MAX_PATH) return {};
   return temp;
 }
 
-// Is the process with this id still running? An id that cannot be opened counts as ended.
+// Is the process with this id still running? A process this user may not open (another
+// user's instance writing to a shared folder) is running: its file is left alone. Only an id
+// that names no process (ERROR_INVALID_PARAMETER) counts as ended.
 bool process_running(DWORD id) {
   if (id == GetCurrentProcessId()) return true;
   unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 // Is `name` a temporary file of this program whose writer has ended? `stem` is the part before
@@ -119,14 +125,18 @@ bool abandoned(const char* name, const std::string& stem) {
 void remove_abandoned(const std::string& folder, const std::string& stem) {
   const std::string folder_prefix = folder.empty() ? "" : folder + "\\";
   const std::string pattern = folder_prefix + stem + "*" + kTempMarker + "*";
-  if (pattern.size() >= MAX_PATH) return;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  const std::wstring wide_pattern = text_to_wide(pattern.c_str());
+  if (wide_pattern.size() >= MAX_PATH) return;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide_pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (abandoned(found.cFileName, stem)) DeleteFileA((folder_prefix + found.cFileName).c_str());
-  } while (FindNextFileA(search, &found));
+    const Text name = wide_to_text(found.cFileName);
+    if (name.get() && abandoned(name.c_str(), stem)) {
+      DeleteFileW(text_to_wide((folder_prefix + name.c_str()).c_str()).c_str());
+    }
+  } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
@@ -144,7 +154,10 @@ void remove_leftovers(const char* path) {
 // out instead of losing the write. Anything else fails at once.
 bool replace_with(const char* from, const char* to) {
   for (DWORD pause = 10;; pause *= 2) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (MoveFileExW(text_to_wide(from).c_str(), text_to_wide(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
     const DWORD error = GetLastError();
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                       error == ERROR_LOCK_VIOLATION;
@@ -174,7 +187,8 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   if (!path || !*path) return false;
   // A read-only file or a folder is never replaced. (The system refuses both when the target
   // is opened for writing; a rename over them is refused on Windows but not everywhere.)
-  const DWORD attributes = GetFileAttributesA(path);
+  const std::wstring wide_path = text_to_wide(path);
+  const DWORD attributes = GetFileAttributesW(wide_path.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
     return false;
@@ -182,7 +196,7 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   const std::string temp = temp_name_for(path);
   if (temp.empty()) {
     // An existing hidden or system file can only be re-created with its own attributes.
-    unique_file file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    unique_file file(CreateFileW(wide_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  exists ? attributes & kKeptAttributes : FILE_ATTRIBUTE_ARCHIVE,
                                  nullptr));
     return file && write_blocks(file.get(), blocks);
@@ -192,7 +206,7 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   bool ok;
   {
     // Fails in a missing folder, creating nothing.
-    unique_file file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    unique_file file(CreateFileW(text_to_wide(temp.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_ARCHIVE, nullptr));
     if (!file) return false;
     ok = write_blocks(file.get(), blocks);
@@ -202,10 +216,10 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   // drops them and leaves a backup file of its own behind when the target is held.)
   if (ok && exists) {
     const DWORD kept = attributes & kKeptAttributes;
-    ok = SetFileAttributesA(temp.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL) != FALSE;
+    ok = SetFileAttributesW(text_to_wide(temp.c_str()).c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL) != FALSE;
   }
   ok = ok && replace_with(temp.c_str(), path);
-  if (!ok) DeleteFileA(temp.c_str());
+  if (!ok) DeleteFileW(text_to_wide(temp.c_str()).c_str());
   return ok;
 }
 
@@ -216,7 +230,7 @@ void remove_abandoned_writes(const char* folder) {
 bool create_folder(const char* path) {
   SECURITY_ATTRIBUTES attributes{};
   attributes.nLength = sizeof attributes;
-  return CreateDirectoryA(path, &attributes) != FALSE;
+  return path && *path && CreateDirectoryW(text_to_wide(path).c_str(), &attributes) != FALSE;
 }
 
 }  // namespace tambrel

@@ -22,8 +22,8 @@ int32_t show_message(const ArgValue& value, uint32_t flags, std::optional<const 
 
 void pump_events() {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) {
       // A quit posted between the look and the fetch: put it back for the message loop.
       PostQuitMessage(static_cast<int>(msg.wParam));
@@ -31,7 +31,7 @@ void pump_events() {
     }
     if (got < 0) break;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
 }
 

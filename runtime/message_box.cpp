@@ -2,11 +2,14 @@
 
 #include <atomic>
 
+#include "runtime/text.h"
+
 namespace tambrel {
 namespace {
 
 int show_real_box(HWND owner, const char* text, const char* caption, UINT flags) {
-  return MessageBoxA(owner, text, caption, flags);
+  // Wide, so that the box reads the same on every system locale.
+  return MessageBoxW(owner, text_to_wide(text).c_str(), text_to_wide(caption).c_str(), flags);
 }
 
 std::atomic<MessageBoxHandler> g_handler{&show_real_box};

@@ -63,9 +63,11 @@ inline ArgValue datetime_arg(double v) {
 
 // ---- UTF-16 ----------------------------------------------------------------------------
 
-// Texts and the UTF-16 strings of the system's wide calls (GDI+, automation), both ways through
-// the ANSI code page, so that a name read back compares equal to the text it was made from.
-// A null or empty text gives L"".
+// Texts and the UTF-16 strings of the system's wide calls (windows and controls, message boxes,
+// files, GDI+, automation), both ways as GB18030: GBK for every GBK character (the program's
+// own texts), four-byte codes for every other one (emoji, CJK Extension B, Hangul), so that
+// what the user typed comes back unchanged whatever the system's ANSI code page is. A character
+// with no code (a lone surrogate) becomes "?". A null or empty text gives L"".
 std::wstring text_to_wide(const char* text);
 // At most `length` characters, ending at an embedded NUL as every text does; null for a null
 // or empty string.

@@ -35,6 +35,14 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
   locale-gen >/dev/null
 fi
 
+# The tool is also tested as a user on another system locale meets it: Wine takes the ANSI code
+# page from these (1252 for en_US, 932 for ja_JP).
+for loc in en_US ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc}.utf8$"; then
+    localedef -i "$loc" -f UTF-8 "${loc}.UTF-8"
+  fi
+done
+
 # The page's audit tools (npm, pinned); the browser tests install them on first use too and
 # say why when they cannot.
 bash "$here/web-tools.sh" >/dev/null || echo "setup: the page's audit tools (scripts/web-tools.sh) could not be installed" >&2

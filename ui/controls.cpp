@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/text.h"
+
 namespace tambrel::ui {
 namespace {
 
@@ -41,10 +43,6 @@ HWND create_control_of(Control& c, const ControlSpec& kind, HWND parent, const c
                          kind.class_name, text, s, static_cast<int>(x.value),
                          static_cast<int>(y.value), as_int(width, kind.default_width),
                          as_int(height, kind.default_height), id);
-}
-
-Text make_text(const char* buffer, LRESULT n) {
-  return n > 0 ? Text(buffer, static_cast<size_t>(n)) : Text();
 }
 
 std::string check_property_name(int index) {
@@ -215,10 +213,10 @@ void EditControl::GetSelection(DWORD* start, DWORD* end) const {
 }
 void EditControl::AppendText(const char* text) {
   Send(EM_SETSEL, static_cast<WPARAM>(-2), -1);
-  Send(EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(text ? text : ""));
+  SendText(EM_REPLACESEL, 1, text);
 }
 void EditControl::ReplaceSelection(const char* text) {
-  Send(EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(text ? text : ""));
+  SendText(EM_REPLACESEL, 1, text);
 }
 intptr_t EditControl::TextLimit(OptionalArg limit) {
   if (limit.present) return Send(EM_LIMITTEXT, static_cast<WPARAM>(limit.value), 0);
@@ -409,24 +407,21 @@ bool ComboBoxControl::Attach(HWND hwnd) {
 }
 
 intptr_t ComboBoxControl::AddItem(const char* text, intptr_t data) {
-  const LRESULT index = Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+  const LRESULT index = SendText(CB_ADDSTRING, 0, text);
   if (index != CB_ERR && index != CB_ERRSPACE) Send(CB_SETITEMDATA, index, data);
   return index;
 }
 intptr_t ComboBoxControl::InsertItem(int index, const char* text, intptr_t data) {
-  const LRESULT at = Send(CB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text ? text : ""));
+  const LRESULT at = SendText(CB_INSERTSTRING, index, text);
   if (at != CB_ERR && at != CB_ERRSPACE) Send(CB_SETITEMDATA, at, data);
   return at;
 }
 intptr_t ComboBoxControl::LimitText(int limit) { return Send(CB_LIMITTEXT, limit); }
 Text ComboBoxControl::ItemText(int index) const {
-  const LRESULT n = Send(CB_GETLBTEXTLEN, index);
-  if (n <= 0) return Text();
-  std::vector<char> buffer(static_cast<size_t>(n) + 1, '\0');
-  return make_text(buffer.data(), Send(CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(buffer.data())));
+  return ReceiveText(CB_GETLBTEXTLEN, CB_GETLBTEXT, static_cast<WPARAM>(index));
 }
 intptr_t ComboBoxControl::SelectByPrefix(const char* text, OptionalArg start) {
-  return Send(CB_SELECTSTRING, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(CB_SELECTSTRING, start.value_or(-1), text);
 }
 intptr_t ComboBoxControl::Count() const { return Send(CB_GETCOUNT); }
 intptr_t ComboBoxControl::CurrentIndex() const { return Send(CB_GETCURSEL); }
@@ -439,10 +434,10 @@ intptr_t ComboBoxControl::DeleteItem(int index) { return Send(CB_DELETESTRING, i
 void ComboBoxControl::Clear() { Send(CB_RESETCONTENT); }
 intptr_t ComboBoxControl::ShowDropDown(OptionalArg show) { return Send(CB_SHOWDROPDOWN, show.value_or(1)); }
 intptr_t ComboBoxControl::FindPrefix(const char* text, OptionalArg start) const {
-  return Send(CB_FINDSTRING, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(CB_FINDSTRING, start.value_or(-1), text);
 }
 intptr_t ComboBoxControl::FindExact(const char* text, OptionalArg start) const {
-  return Send(CB_FINDSTRINGEXACT, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(CB_FINDSTRINGEXACT, start.value_or(-1), text);
 }
 RECT ComboBoxControl::DroppedRect() const {
   RECT r{};
@@ -469,7 +464,7 @@ intptr_t ComboBoxControl::Directory(OptionalArg attributes, const char* folder, 
                         DDL_READONLY | DDL_SYSTEM;
   const UINT attrs = attributes.present ? (DDL_EXCLUSIVE | static_cast<UINT>(attributes.value)) : kAll;
   Text path = text_concat({folder, pattern});
-  return Send(CB_DIR, attrs, reinterpret_cast<LPARAM>(path.c_str()));
+  return SendText(CB_DIR, attrs, path.c_str());
 }
 intptr_t ComboBoxControl::ExtendedUi(OptionalArg flag) { return Send(CB_SETEXTENDEDUI, flag.value_or(1)); }
 bool ComboBoxControl::GetExtendedUi() const { return Send(CB_GETEXTENDEDUI) != 0; }
@@ -556,12 +551,12 @@ void ListBoxControl::ClearRoutines() {
 }
 
 intptr_t ListBoxControl::AddItem(const char* text, intptr_t data) {
-  const LRESULT index = Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+  const LRESULT index = SendText(LB_ADDSTRING, 0, text);
   if (index != LB_ERR && index != LB_ERRSPACE) Send(LB_SETITEMDATA, index, data);
   return index;
 }
 intptr_t ListBoxControl::InsertItem(const char* text, OptionalArg index, intptr_t data) {
-  const LRESULT at = Send(LB_INSERTSTRING, index.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  const LRESULT at = SendText(LB_INSERTSTRING, index.value_or(-1), text);
   if (at != LB_ERR && at != LB_ERRSPACE) Send(LB_SETITEMDATA, at, data);
   return at;
 }
@@ -581,7 +576,7 @@ intptr_t ListBoxControl::DeleteItem(int index) {
 
 bool ListBoxControl::Clear() { return Send(LB_RESETCONTENT) != -1; }
 intptr_t ListBoxControl::SelectString(const char* text, OptionalArg start) {
-  return Send(LB_SELECTSTRING, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(LB_SELECTSTRING, start.value_or(-1), text);
 }
 intptr_t ListBoxControl::SetSelected(int index, OptionalArg flag) {
   return Send(LB_SETSEL, flag.value_or(1), index);
@@ -590,10 +585,10 @@ intptr_t ListBoxControl::SelectRange(int first, int last, OptionalArg flag) {
   return Send(LB_SELITEMRANGE, flag.value_or(1), MAKELPARAM(first, last));
 }
 intptr_t ListBoxControl::FindPrefix(const char* text, OptionalArg start) const {
-  return Send(LB_FINDSTRING, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(LB_FINDSTRING, start.value_or(-1), text);
 }
 intptr_t ListBoxControl::FindExact(const char* text, OptionalArg start) const {
-  return Send(LB_FINDSTRINGEXACT, start.value_or(-1), reinterpret_cast<LPARAM>(text ? text : ""));
+  return SendText(LB_FINDSTRINGEXACT, start.value_or(-1), text);
 }
 intptr_t ListBoxControl::CurrentIndex() const { return Send(LB_GETCURSEL); }
 intptr_t ListBoxControl::SetCurrent(int index) { return Send(LB_SETCURSEL, index); }
@@ -612,10 +607,7 @@ intptr_t ListBoxControl::SelectedIndexes(std::vector<int>* indexes) const {
   return Send(LB_GETSELITEMS, n, reinterpret_cast<LPARAM>(indexes->data()));
 }
 Text ListBoxControl::ItemText(int index) const {
-  const LRESULT n = Send(LB_GETTEXTLEN, index);
-  if (n <= 0) return Text();
-  std::vector<char> buffer(static_cast<size_t>(n) + 1, '\0');
-  return make_text(buffer.data(), Send(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer.data())));
+  return ReceiveText(LB_GETTEXTLEN, LB_GETTEXT, static_cast<WPARAM>(index));
 }
 intptr_t ListBoxControl::TopIndex() const { return Send(LB_GETTOPINDEX); }
 intptr_t ListBoxControl::SetTopIndex(int index) { return Send(LB_SETTOPINDEX, index); }
@@ -750,7 +742,8 @@ void ListBoxControl::DrawItem(HDC dc, UINT, UINT state, int index, const RECT& r
   }
   const Text text = ItemText(index);
   RECT r = text_rect;
-  DrawTextA(dc, text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
+  const std::wstring wide = text_to_wide(text.c_str());
+  DrawTextW(dc, wide.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
   if (state & ODS_FOCUS) DrawFocusRect(dc, &rect);
 }
 
@@ -844,12 +837,8 @@ bool LinkControl::SetLinkUrl(int index, const char* url) {
   item->mask = LIF_ITEMINDEX | LIF_URL;
   item->iLink = index;
   // At most what the record's URL field holds, always NUL-terminated.
-  const char* source = url ? url : "";
-  const int source_length = static_cast<int>(std::strlen(source));
-  const int wide = MultiByteToWideChar(936, 0, source, source_length, nullptr, 0);
-  std::vector<wchar_t> converted(static_cast<size_t>(wide) + 1, L'\0');
-  MultiByteToWideChar(936, 0, source, source_length, converted.data(), wide);
-  const size_t keep = std::min<size_t>(static_cast<size_t>(wide), L_MAX_URL_LENGTH - 1);
+  const std::wstring converted = text_to_wide(url);
+  const size_t keep = std::min<size_t>(converted.size(), L_MAX_URL_LENGTH - 1);
   std::memcpy(item->szUrl, converted.data(), keep * sizeof(wchar_t));
   item->szUrl[keep] = L'\0';
   const bool ok = Send(LM_SETITEM, 0, reinterpret_cast<LPARAM>(item.get())) != 0;
@@ -864,11 +853,8 @@ Text LinkControl::LinkUrl(int index) const {
   item->iLink = index;
   if (!Send(LM_GETITEM, 0, reinterpret_cast<LPARAM>(item.get()))) return Text(EMPTY_TEXT);
   item->szUrl[L_MAX_URL_LENGTH - 1] = L'\0';
-  const int n = WideCharToMultiByte(936, 0, item->szUrl, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return Text(EMPTY_TEXT);
-  std::vector<char> buffer(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(936, 0, item->szUrl, -1, buffer.data(), n, nullptr, nullptr);
-  return Text(buffer.data());
+  if (!item->szUrl[0]) return Text(EMPTY_TEXT);
+  return wide_to_text(item->szUrl);
 }
 
 intptr_t LinkControl::OnReflectedColor(HWND, HDC dc) {

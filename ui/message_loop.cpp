@@ -59,7 +59,7 @@ intptr_t RunMessageLoop(OptionalArg window, OptionalArg accelerators, OptionalAr
   auto table = reinterpret_cast<HACCEL>(accelerators.value);
   MSG msg{};
   for (;;) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) return static_cast<intptr_t>(msg.wParam);
     if (got == -1) continue;
     if (hook) {
@@ -68,9 +68,9 @@ intptr_t RunMessageLoop(OptionalArg window, OptionalArg accelerators, OptionalAr
     if (forward_keys.value && msg.message >= WM_KEYDOWN && msg.message <= 0x0108) {
       ForwardKeyToHostedControl(&msg);
     }
-    if (!TranslateAcceleratorA(target, table, &msg) && !IsDialogMessageA(target, &msg)) {
+    if (!TranslateAcceleratorW(target, table, &msg) && !IsDialogMessageW(target, &msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     if (target && !IsWindow(target)) return static_cast<intptr_t>(msg.wParam);
   }

@@ -1,6 +1,8 @@
 // The picture box. See picture_box.h for the design.
 #include "ui/picture_box.h"
 
+#include "runtime/text.h"
+
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -133,7 +135,8 @@ bool PictureBox::TextOutAt(const char* text) {
   return ForEachContext([&](HDC dc) {
     POINT p{};
     GetCurrentPositionEx(dc, &p);
-    return ::TextOutA(dc, p.x, p.y, t.data(), static_cast<int>(t.size()));
+    const std::wstring w = text_to_wide(t.c_str());
+    return ::TextOutW(dc, p.x, p.y, w.data(), static_cast<int>(w.size()));
   });
 }
 bool PictureBox::TextLines(const char* text) {
@@ -141,8 +144,8 @@ bool PictureBox::TextLines(const char* text) {
   return ForEachContext([&](HDC dc) {
     POINT p{};
     GetCurrentPositionEx(dc, &p);
-    TEXTMETRICA tm{};
-    GetTextMetricsA(dc, &tm);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
     const int advance = (tm.tmHeight + tm.tmExternalLeading) * (map_mode_ == MM_TEXT ? 1 : -1);
     size_t start = 0;
     BOOL ok = TRUE;
@@ -150,7 +153,8 @@ bool PictureBox::TextLines(const char* text) {
     while (start <= t.size()) {
       size_t end = t.find("\r\n", start);
       if (end == std::string::npos) end = t.size();
-      ok = ::TextOutA(dc, p.x, y, t.data() + start, static_cast<int>(end - start)) && ok;
+      const std::wstring line = text_to_wide(t.substr(start, end - start).c_str());
+      ok = ::TextOutW(dc, p.x, y, line.data(), static_cast<int>(line.size())) && ok;
       y += advance;
       start = end + 2;
     }
@@ -161,7 +165,7 @@ int PictureBox::DrawTextIn(const char* text, const RECT& area, UINT format) {
   int height = 0;
   ForEachContext([&](HDC dc) {
     RECT r{area.left, Y(area.top), area.right, Y(area.bottom)};
-    height = ::DrawTextA(dc, text ? text : "", -1, &r, format);
+    height = ::DrawTextW(dc, text_to_wide(text).c_str(), -1, &r, format);
     return height;
   });
   return height;
@@ -177,13 +181,15 @@ bool PictureBox::TextList(const std::vector<const char*>& texts) {
 int PictureBox::TextWidth(const char* text) const {
   HDC dc = current_.dc ? current_.dc : surface_.dc;
   SIZE s{};
-  if (dc && text) GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &s);
+  const std::wstring w = text_to_wide(text);
+  if (dc && text) GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s);
   return s.cx;
 }
 int PictureBox::TextHeight(const char* text) const {
   HDC dc = current_.dc ? current_.dc : surface_.dc;
   SIZE s{};
-  if (dc && text) GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &s);
+  const std::wstring w = text_to_wide(text);
+  if (dc && text) GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s);
   return s.cy;
 }
 

@@ -1,6 +1,8 @@
 // Top-level windows. See top_level_window.h for the design.
 #include "ui/top_level_window.h"
 
+#include "runtime/text.h"
+
 #include <cstring>
 
 namespace tambrel::ui {
@@ -130,7 +132,7 @@ bool TopLevelWindow::BackgroundPicture(OptionalArg bitmap, int mode, OptionalArg
 intptr_t TopLevelWindow::OnLeftButtonDown(HWND hwnd, LPARAM) {
   if (drag_by_client_area_) {
     ReleaseCapture();
-    SendMessageA(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+    SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
   }
   return 0;
 }
@@ -248,9 +250,9 @@ LRESULT TopLevelWindow::ClassWindowProc(HWND hwnd, UINT message, WPARAM wparam, 
       top_.created(hwnd);
       RECT r{};
       GetClientRect(hwnd, &r);
-      SendMessageA(hwnd, WM_SIZE, 0, MAKELPARAM(r.right - r.left, r.bottom - r.top));
+      SendMessageW(hwnd, WM_SIZE, 0, MAKELPARAM(r.right - r.left, r.bottom - r.top));
     }
-    return DefWindowProcA(hwnd, message, wparam, lparam);
+    return DefWindowProcW(hwnd, message, wparam, lparam);
   }
   if (message == WM_CLOSE) {
     if (top_.close_query && top_.close_query()) return 1;
@@ -258,7 +260,7 @@ LRESULT TopLevelWindow::ClassWindowProc(HWND hwnd, UINT message, WPARAM wparam, 
     return 0;
   }
   if (TopLevelEvents(hwnd, message, wparam, lparam)) return 1;
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 intptr_t TopLevelWindow::TopLevelEvents(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -317,8 +319,8 @@ HWND TopLevelWindow::CreateTopLevel(HWND owner, const char* title, DWORD style, 
   HWND h = CreateNative(owner, ex_style, class_name, title, style, x, y, width, height, nullptr);
   if (h && owner) {
     for (WPARAM kind : {WPARAM{ICON_SMALL}, WPARAM{ICON_BIG}}) {
-      LRESULT icon = SendMessageA(owner, WM_GETICON, kind, 0);
-      SendMessageA(h, WM_SETICON, kind, icon);
+      LRESULT icon = SendMessageW(owner, WM_GETICON, kind, 0);
+      SendMessageW(h, WM_SETICON, kind, icon);
     }
   }
   return h;
@@ -333,8 +335,8 @@ HWND TopLevelWindow::CreateAndShow(const TopLevelOptions& o) {
   HWND owner = reinterpret_cast<HWND>(o.owner.value_or(0));
   OwnedWindow made_owner;
   if (!o.owner.present && o.real_owner.value_or(1) == 0) {
-    made_owner.reset(CreateWindowExA(0, class_name, "", 0, 0, 0, 250, 110, nullptr, nullptr,
-                                     module_instance(), nullptr));
+    made_owner.reset(CreateWindowExW(0, text_to_wide(class_name).c_str(), L"", 0, 0, 0, 250, 110, nullptr,
+                                     nullptr, module_instance(), nullptr));
     owner = made_owner.get();
   }
 
@@ -347,7 +349,7 @@ HWND TopLevelWindow::CreateAndShow(const TopLevelOptions& o) {
   if (!h) return nullptr;  // the hidden owner goes with made_owner
   hidden_owner_ = std::move(made_owner);
 
-  SendMessageA(h, WM_FRAMEWORK_CREATED, 0, 0);
+  SendMessageW(h, WM_FRAMEWORK_CREATED, 0, 0);
   if (!o.show.present || o.show.value == 1) {
     ShowWindow(h, SW_SHOW);
     UpdateWindow(h);
@@ -359,17 +361,17 @@ HWND TopLevelWindow::CreateAndShow(const TopLevelOptions& o) {
     auto accelerators = reinterpret_cast<HACCEL>(o.accelerators.value_or(0));
     MSG msg;
     while (IsWindow(h)) {
-      const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
       if (got == -1) continue;
       if (got == 0) {
         // The quit message belongs to the outer loop too: put it back so that it ends as well.
         PostQuitMessage(static_cast<int>(msg.wParam));
         break;
       }
-      if (TranslateAcceleratorA(h, accelerators, &msg)) continue;
-      if (IsDialogMessageA(h, &msg)) continue;
+      if (TranslateAcceleratorW(h, accelerators, &msg)) continue;
+      if (IsDialogMessageW(h, &msg)) continue;
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     if (disable_owner && IsWindow(owner)) {
       EnableWindow(owner, TRUE);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/message_box.h"
+#include "runtime/text.h"
 
 namespace tambrel::ui {
 namespace {
@@ -65,29 +66,32 @@ HINSTANCE module_instance() {
 void set_module_instance(HINSTANCE instance) { g_instance = instance; }
 
 void RegisterFrameworkClass(const char* class_name, UINT style, HICON icon) {
-  WNDCLASSEXA wc{};
+  // Unicode windows: texts and typed characters reach them as UTF-16 whatever the system's
+  // ANSI code page is.
+  const std::wstring name = text_to_wide(class_name);
+  WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.style = style;
   wc.lpfnWndProc = &FrameworkClassProc;
   wc.hInstance = module_instance();
   wc.hIcon = icon;
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszMenuName = "";
-  wc.lpszClassName = class_name;
-  RegisterClassExA(&wc);  // a second registration fails and the existing class is used
+  wc.lpszMenuName = L"";
+  wc.lpszClassName = name.c_str();
+  RegisterClassExW(&wc);  // a second registration fails and the existing class is used
 }
 
 LRESULT CALLBACK FrameworkSubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message != WM_QUIT) {
     if (Window* w = WindowMap::Find(hwnd)) return w->HandleMessage(hwnd, message, wparam, lparam);
   }
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 LRESULT CALLBACK FrameworkClassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (Window* w = WindowMap::Find(hwnd)) return w->ClassWindowProc(hwnd, message, wparam, lparam);
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 // ---- lifecycle -----------------------------------------------------------------------------
@@ -111,7 +115,7 @@ void Window::Teardown(HWND) {
   WindowMap::Erase(h, this);
   ClassTeardown(h);
   if (prev_proc_ && IsWindow(h)) {
-    SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(prev_proc_));
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(prev_proc_));
   }
   cursor_.reset();
   font_.reset();
@@ -124,10 +128,10 @@ void Window::Teardown(HWND) {
 bool Window::Adopt(HWND hwnd) {
   hwnd_ = hwnd;
   if (!WindowMap::Insert(hwnd, this)) return false;
-  auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
+  auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
   if (current != &FrameworkSubclassProc) {
     prev_proc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameworkSubclassProc)));
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameworkSubclassProc)));
   }
   return true;
 }
@@ -136,12 +140,13 @@ HWND Window::CreateNative(HWND parent, DWORD ex_style, const char* class_name, c
                           DWORD style, int x, int y, int width, int height, HMENU menu_or_id,
                           void* param) {
   if (hwnd_) return nullptr;
-  HWND h = CreateWindowExA(ex_style, class_name, text, style | WS_CLIPSIBLINGS, x, y, width,
-                           height, parent, menu_or_id, module_instance(), param);
+  HWND h = CreateWindowExW(ex_style, text_to_wide(class_name).c_str(), text_to_wide(text).c_str(),
+                           style | WS_CLIPSIBLINGS, x, y, width, height, parent, menu_or_id,
+                           module_instance(), param);
   if (!h) return nullptr;
   hwnd_ = h;
   if (Adopt(h)) {
-    SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
   }
   return h;
 }
@@ -150,7 +155,7 @@ bool Window::AttachDialogItem(HWND dialog, int item_id, OptionalArg apply_defaul
   HWND item = GetDlgItem(dialog, item_id);
   if (!AttachHandle(item)) return false;
   if (apply_default_font.value_or(1)) {
-    SendMessageA(item, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 1);
+    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 1);
   }
   return true;
 }
@@ -163,8 +168,8 @@ bool Window::AttachHandle(HWND hwnd) {
 // ---- dispatch ------------------------------------------------------------------------------
 
 LRESULT Window::PassOn(WNDPROC prev, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (prev) return CallWindowProcA(prev, hwnd, message, wparam, lparam);
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  if (prev) return CallWindowProcW(prev, hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 LRESULT Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -273,13 +278,14 @@ LRESULT Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
       if (events_.files_dropped) {
         auto drop = reinterpret_cast<HDROP>(wparam);
         std::string names;
-        const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
         for (UINT i = 0; i < count; ++i) {
           // Sized per name: a path longer than MAX_PATH is passed whole, not cut.
-          std::vector<char> name(DragQueryFileA(drop, i, nullptr, 0) + 1);
-          DragQueryFileA(drop, i, name.data(), static_cast<UINT>(name.size()));
+          std::vector<wchar_t> name(DragQueryFileW(drop, i, nullptr, 0) + 1);
+          DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size()));
           if (i) names += "\r\n";
-          names += name.data();
+          const Text one = wide_to_text(name.data());
+          names += one.c_str();
         }
         DragFinish(drop);
         Text text(names);
@@ -314,13 +320,13 @@ LRESULT Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
 }
 
 LRESULT Window::ClassWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 LRESULT Window::DefaultMdiChildProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefMDIChildProcA(hwnd, message, wparam, lparam);
+  return DefMDIChildProcW(hwnd, message, wparam, lparam);
 }
 LRESULT Window::DefaultProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 // ---- hooks ---------------------------------------------------------------------------------
@@ -361,14 +367,14 @@ intptr_t Window::OnSizeChanged(int, int) { return 0; }
 // ---- operations ----------------------------------------------------------------------------
 
 Text Window::ClassName() const {
-  char buffer[256] = {};
-  GetClassNameA(hwnd_, buffer, 255);
-  return Text(buffer);
+  wchar_t buffer[256] = {};
+  GetClassNameW(hwnd_, buffer, 255);
+  return wide_to_text(buffer);
 }
-int Window::ControlId() const { return static_cast<int>(GetWindowLongPtrA(hwnd_, GWLP_ID)); }
+int Window::ControlId() const { return static_cast<int>(GetWindowLongPtrW(hwnd_, GWLP_ID)); }
 bool Window::IsLive() const { return hwnd_ && IsWindow(hwnd_); }
 void Window::Close() {
-  if (hwnd_) SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+  if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 void Window::Focus() { ::SetFocus(hwnd_); }
 bool Window::HasFocus() const { return hwnd_ && GetFocus() == hwnd_; }
@@ -383,7 +389,7 @@ RECT Window::RectInParent() const {
   RECT r{};
   GetWindowRect(hwnd_, &r);
   // A top-level window's "parent" for positions is the screen, even when it has an owner.
-  HWND parent = (GetWindowLongPtrA(hwnd_, GWL_STYLE) & WS_CHILD) ? ::GetParent(hwnd_) : nullptr;
+  HWND parent = (GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_CHILD) ? ::GetParent(hwnd_) : nullptr;
   MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
   return r;
 }
@@ -436,10 +442,21 @@ bool Window::ZOrder(OptionalArg position) {
 }
 
 LRESULT Window::Send(UINT message, WPARAM wparam, LPARAM lparam) const {
-  return SendMessageA(hwnd_, message, wparam, lparam);
+  return SendMessageW(hwnd_, message, wparam, lparam);
+}
+LRESULT Window::SendText(UINT message, WPARAM wparam, const char* text) const {
+  const std::wstring wide = text_to_wide(text);
+  return SendMessageW(hwnd_, message, wparam, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+Text Window::ReceiveText(UINT length_message, UINT text_message, WPARAM index) const {
+  const LRESULT n = SendMessageW(hwnd_, length_message, index, 0);
+  if (n <= 0) return Text();
+  std::vector<wchar_t> buffer(static_cast<size_t>(n) + 1, L'\0');
+  const LRESULT got = SendMessageW(hwnd_, text_message, index, reinterpret_cast<LPARAM>(buffer.data()));
+  return got > 0 ? wide_to_text(buffer.data(), static_cast<size_t>(got)) : Text();
 }
 bool Window::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
-  return PostMessageA(hwnd_, message, wparam, lparam);
+  return PostMessageW(hwnd_, message, wparam, lparam);
 }
 HWND Window::SetParentWindow(HWND parent) { return ::SetParent(hwnd_, parent); }
 HWND Window::ParentWindow() const { return ::GetParent(hwnd_); }
@@ -455,27 +472,29 @@ intptr_t Window::Disabled(OptionalArg flag) {
 
 namespace {
 void change_long(HWND hwnd, int index, DWORD set, DWORD clear) {
-  const auto old = static_cast<DWORD>(GetWindowLongPtrA(hwnd, index));
-  SetWindowLongPtrA(hwnd, index, static_cast<LONG_PTR>((old | set) & ~clear));
+  const auto old = static_cast<DWORD>(GetWindowLongPtrW(hwnd, index));
+  SetWindowLongPtrW(hwnd, index, static_cast<LONG_PTR>((old | set) & ~clear));
   SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 }  // namespace
 
-DWORD Window::Style() const { return static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)); }
+DWORD Window::Style() const { return static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)); }
 void Window::AddStyle(DWORD bits) { change_long(hwnd_, GWL_STYLE, bits, 0); }
 void Window::RemoveStyle(DWORD bits) { change_long(hwnd_, GWL_STYLE, 0, bits); }
-DWORD Window::ExStyle() const { return static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)); }
+DWORD Window::ExStyle() const { return static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)); }
 void Window::AddExStyle(DWORD bits) { change_long(hwnd_, GWL_EXSTYLE, bits, 0); }
 void Window::RemoveExStyle(DWORD bits) { change_long(hwnd_, GWL_EXSTYLE, 0, bits); }
 
+// Read and written as UTF-16 and carried as GB18030: what the user typed (an emoji, a CJK
+// Extension B name, Hangul) comes back whole on every system locale.
 Text Window::GetText() const {
-  const int n = GetWindowTextLengthA(hwnd_) + 1;
-  std::vector<char> buffer(static_cast<size_t>(n), '\0');
-  const int got = GetWindowTextA(hwnd_, buffer.data(), n);
-  return Text(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+  const int n = GetWindowTextLengthW(hwnd_) + 1;
+  std::vector<wchar_t> buffer(static_cast<size_t>(n), L'\0');
+  const int got = GetWindowTextW(hwnd_, buffer.data(), n);
+  return got > 0 ? wide_to_text(buffer.data(), static_cast<size_t>(got)) : Text();
 }
-bool Window::SetText(const char* text) { return SetWindowTextA(hwnd_, text ? text : ""); }
+bool Window::SetText(const char* text) { return SetWindowTextW(hwnd_, text_to_wide(text).c_str()); }
 
 int Window::ShowMessageBox(const char* text, UINT style, OptionalArg caption) {
   return rt_message_box(hwnd_, text ? text : "", caption.present ? caption.text() : "信息：",
@@ -546,14 +565,14 @@ void Window::AcceptFiles(bool accept) { DragAcceptFiles(hwnd_, accept); }
 
 intptr_t Window::ClassIcon(OptionalArg icon, OptionalArg big) {
   const int index = big.present && big.value ? GCLP_HICON : GCLP_HICONSM;
-  if (icon.present) return static_cast<intptr_t>(SetClassLongPtrA(hwnd_, index, icon.value));
-  return static_cast<intptr_t>(GetClassLongPtrA(hwnd_, index));
+  if (icon.present) return static_cast<intptr_t>(SetClassLongPtrW(hwnd_, index, icon.value));
+  return static_cast<intptr_t>(GetClassLongPtrW(hwnd_, index));
 }
 
 intptr_t Window::ClassCursor(OptionalArg cursor) {
   // The class keeps using the cursor it is given, so the handle stays alive.
-  if (cursor.present) return static_cast<intptr_t>(SetClassLongPtrA(hwnd_, GCLP_HCURSOR, cursor.value));
-  return static_cast<intptr_t>(GetClassLongPtrA(hwnd_, GCLP_HCURSOR));
+  if (cursor.present) return static_cast<intptr_t>(SetClassLongPtrW(hwnd_, GCLP_HCURSOR, cursor.value));
+  return static_cast<intptr_t>(GetClassLongPtrW(hwnd_, GCLP_HCURSOR));
 }
 
 }  // namespace tambrel::ui

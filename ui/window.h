@@ -223,6 +223,12 @@ class Window {
   intptr_t Height(OptionalArg height = {}, OptionalArg repaint = {});
   bool ZOrder(OptionalArg position = {});
   LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) const;
+  // A message whose lparam is a text: sent as UTF-16 (the window is a Unicode window), so it
+  // reads the same on every system locale.
+  LRESULT SendText(UINT message, WPARAM wparam, const char* text) const;
+  // The text a message writes into a buffer (LB_GETTEXT, CB_GETLBTEXT) whose length another
+  // message gives, read as UTF-16.
+  Text ReceiveText(UINT length_message, UINT text_message, WPARAM index) const;
   bool Post(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) const;
   HWND SetParentWindow(HWND parent);
   HWND ParentWindow() const;

@@ -30,6 +30,10 @@ TEST(GenerationRequest, StampTextCannotBreakTheQuery) {
       {"A&id=1", "A%26id%3D1"},
       {"a b+c#d", "a%20b%2Bc%23d"},
       {"张三", "%E5%BC%A0%E4%B8%89"},  // GBK in, UTF-8 on the wire
+      // Beyond GBK, carried as GB18030: an emoji, CJK Extension B, Hangul.
+      {"\xD3\xA1\xD5\xC2\x94\x39\xFC\x36", "%E5%8D%B0%E7%AB%A0%F0%9F%98%80"},  // 印章😀
+      {"\x95\x32\x82\x36\xD3\xA1", "%F0%A0%80%80%E5%8D%B0"},                   // 𠀀印
+      {"\x83\x36\x84\x33\x82\x38\x84\x37", "%ED%95%9C%EA%B8%80"},              // 한글
       {"-_.~", "-_.~"},
       {"", ""},
   };

@@ -303,7 +303,8 @@ bool StampService::start(const ServiceOptions& options) {
   const std::string script =
       "timeout 1500 " + quote(stampd_) + " --listen 127.0.0.1:" + std::to_string(options.port) +
       " --access-log " + quote(log_) + " --latest-version " + quote(options.latest_version) +
-      " --update-time-offset " + std::to_string(options.update_time_offset) + " >>" +
+      " --update-time-offset " + std::to_string(options.update_time_offset) +
+      (options.timeout_ms > 0 ? " --timeout-ms " + std::to_string(options.timeout_ms) : std::string()) + " >>" +
       quote(folder_.unix() + "/stampd.out") + " 2>&1 & svc=$!; echo $svc >" + quote(pid_file_) +
       "; setsid sh " + quote(folder_.unix() + "/watchdog.sh") + " $svc " + quote(unix_path(heartbeat_file_)) +
       " >/dev/null 2>&1 &";
@@ -530,6 +531,17 @@ void type_keys(const std::string& keys) {
     inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
     inputs[0].ki.wVk = inputs[1].ki.wVk = key;
     inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+  }
+}
+
+void type_text(const std::wstring& text) {
+  for (wchar_t unit : text) {
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+    inputs[0].ki.wScan = inputs[1].ki.wScan = unit;
+    inputs[0].ki.dwFlags = KEYEVENTF_UNICODE;
+    inputs[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
     SendInput(2, inputs, sizeof(INPUT));
   }
 }

@@ -87,6 +87,7 @@ struct ServiceOptions {
   std::string latest_version = "1.0";
   long long update_time_offset = 0;
   uint16_t port = kServicePort;  // another port when a StandInServer stands in front of it
+  int timeout_ms = 0;            // the service's --timeout-ms; 0 keeps its default (15 s)
 };
 
 // The real stampd on 127.0.0.1:8077, started through the shell, with an access log that records
@@ -206,6 +207,9 @@ class StandInServer {
 void click_at(HWND hwnd, POINT client);
 // Types the characters (as key presses of their virtual keys: letters, digits, space).
 void type_keys(const std::string& keys);
+// Types any text as an input method delivers it: each UTF-16 unit (both halves of a surrogate
+// pair too) as a key press of its own carrying the character (KEYEVENTF_UNICODE).
+void type_text(const std::wstring& text);
 // The window that has the keyboard focus in the thread of hwnd.
 HWND focus_of(HWND hwnd);
 

@@ -1001,3 +1001,244 @@ TEST_F(EndToEnd, TheShellOpensTheDownloadAndHomePages) {
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 0u);
 }
+
+// ---- the first click after a pause ---------------------------------------------------------------
+
+namespace {
+
+// Pauses as a person does between two clicks: nothing happens for that long.
+void pause_for(milliseconds length) {
+  wait_until([] { return false; }, length);
+}
+
+// Presses "生成" with the text in the box and waits until the tool has fetched the picture the
+// service rendered for that text and put it into the template's cache file. A box instead (the
+// stale answer of a closed connection read as the reply) fails with its text.
+void expect_generation(const Tool& tool, const StampService& service, const std::wstring& text,
+                       const std::string& encoded, const std::string& cache_file) {
+  SCOPED_TRACE(encoded);
+  tool.set_text(kTextBoxId, text);
+  const size_t mark = service.targets().size();
+  tool.press(kGenerateId);
+  const std::string picture = std::string("/stamp/368/0/") + encoded + ".png";
+  std::optional<std::string> fetched;
+  HWND box = nullptr;
+  wait_until(
+      [&] {
+        fetched = service.wait_for_target(picture, mark, milliseconds(0));
+        if (!fetched) box = tool.wait_for_dialog(milliseconds(0));
+        return fetched || box;
+      },
+      seconds(25));
+  if (box) {
+    const std::wstring said = read_message_box(box).text;
+    press_dialog_button(box, IDOK);
+    FAIL() << "a box instead of the stamp: " << testing::PrintToString(said) << "; the service saw "
+           << testing::PrintToString(service.targets_since(mark));
+  }
+  ASSERT_TRUE(fetched) << "the stamp was never fetched; the service saw "
+                       << testing::PrintToString(service.targets_since(mark));
+  const HttpResult served = http_get(kServicePort, picture);
+  ASSERT_EQ(served.status, 200);
+  EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
+      << "the cache file does not hold the stamp";
+  EXPECT_TRUE(tool.dialogs().empty()) << "a box appeared for a good generation";
+}
+
+// Every template row of the shown page draws a picture in its thumbnail square.
+void expect_row_pictures(const Tool& tool) {
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                                         RECT{8, 8, 76, 76}) >= 100; },
+                           seconds(5)))
+        << "the row shows no picture";
+  }
+}
+
+}  // namespace
+
+// The service closes a keep-alive connection that stays idle past its time-out. The request
+// after such a pause (a generation, or the thumbnails of a page not seen yet) must get its own
+// answer, never whatever the closed connection held: the service runs with a 2 s time-out and
+// the tool pauses 3.5 s before each step, several times over.
+TEST_F(EndToEnd, GenerationAndPagingAfterAPauseLongerThanTheServiceTimeOut) {
+  ServiceOptions quick;
+  quick.timeout_ms = 2000;
+  ASSERT_TRUE(service().start(quick));
+  const size_t launched = service().targets().size();
+  Tool tool(tool_path(), fresh_folder("pause"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  ASSERT_TRUE(service().wait_for_target("/check/", launched, seconds(20))) << "no update check";
+  const std::string cache_file = tool.cache_folder() + "\\" + thumbnail_file(2);  // template 368, row 1
+
+  const milliseconds pause(3500);
+  const char* texts[] = {"ab12", "cd34", "ef56"};
+  for (const char* text : texts) {
+    pause_for(pause);
+    expect_generation(tool, service(), gbk_to_wide(text), text, cache_file);
+    if (HasFatalFailure()) return;
+  }
+  // Pages not seen yet, each after a pause: every thumbnail arrives, is drawn and is cached.
+  for (int page = 2; page <= 3; ++page) {
+    SCOPED_TRACE(page);
+    pause_for(pause);
+    tool.choose_page(page - 1);
+    ASSERT_TRUE(tool.wait_for_rows(page_rows(page)));
+    EXPECT_TRUE(tool.dialogs().empty());
+    EXPECT_EQ(list_files(tool.cache_folder()).size(), 4u * page) << "a thumbnail of page " << page << " is missing";
+    expect_row_pictures(tool);
+  }
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// The same once with the service's own time-out (15 s): a person who takes longer than that to
+// type the text.
+TEST_F(EndToEnd, GenerationAfterAPauseLongerThanTheDefaultTimeOut) {
+  ASSERT_TRUE(service().start());
+  const size_t launched = service().targets().size();
+  Tool tool(tool_path(), fresh_folder("long-pause"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  ASSERT_TRUE(service().wait_for_target("/check/", launched, seconds(20))) << "no update check";
+  pause_for(milliseconds(16500));
+  expect_generation(tool, service(), L"gh78", "gh78", tool.cache_folder() + "\\" + thumbnail_file(2));
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// ---- row states, the stamp's cache file, commands and a close put off ---------------------------
+
+// A first start while the service is down (no cache folder yet), then: a generation makes the
+// cache folder and shows the stamp in its row too; a row clicked while hovered keeps its
+// selected look once the pointer leaves the list; the taskbar's minimise and close during a
+// wait are done after it, not lost; a close put off behind the save dialog waits for the
+// "保存失败" box too; a stamp text with characters no file name may hold proposes a cleaned
+// name; a cache write that fails is said.
+TEST_F(EndToEnd, RowStatesCacheFileCommandsAndCloseAfterAFailedSave) {
+  StandInServer stand_in(kBackendPort);  // in front of a service that is not there yet
+  ASSERT_TRUE(stand_in.listening());
+  const std::string out = fresh_folder("commands-saved");
+  Tool tool(tool_path(), fresh_folder("commands"));
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  EXPECT_FALSE(file_exists(tool.cache_folder())) << "a cache folder without a thumbnail";
+
+  // The service comes up; the first stamp makes the cache folder and goes into it, into the
+  // row (which had no picture) and into the preview.
+  ServiceOptions backend;
+  backend.port = kBackendPort;
+  ASSERT_TRUE(service().start(backend));
+  const std::string cache_file = tool.cache_folder() + "\\" + thumbnail_file(2);
+  const RECT row1 = tool.row_rect(1);
+  ASSERT_EQ(ScreenShot(tool.list(), row1).count([](Rgb c) { return is_red(c); }, RECT{8, 8, 76, 76}), 0);
+  tool.set_text(kTextBoxId, L"ab12");
+  size_t mark = stand_in.targets().size();
+  tool.press(kGenerateId);
+  std::optional<std::string> picture = stand_in.wait_for_target("/stamp/", mark, seconds(20));
+  ASSERT_TRUE(picture) << "the stamp was not fetched";
+  const HttpResult served = http_get(kBackendPort, *picture);
+  ASSERT_EQ(served.status, 200);
+  EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
+      << "the stamp is not in the cache (was the folder made?)";
+  EXPECT_TRUE(tool.dialogs().empty());
+  EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), row1).count([](Rgb c) { return is_red(c); },
+                                                                          RECT{8, 8, 76, 76}) >= 50; },
+                         seconds(5)))
+      << "the row does not show the new stamp";
+
+  // A row hovered, clicked, then left: it is drawn selected, and stays so.
+  ASSERT_TRUE(wait_for_fill(tool, 2, is_normal_fill));
+  hover_over(tool, 2);
+  ASSERT_TRUE(wait_for_fill(tool, 2, is_hover_fill));
+  click_row_by_hand(tool, 2);
+  ASSERT_TRUE(wait_until([&] { return tool.selected_row() == 2; }, seconds(5)));
+  EXPECT_TRUE(wait_for_fill(tool, 2, is_selected_fill));
+  move_pointer_away();
+  EXPECT_TRUE(tool.responsive());
+  EXPECT_FALSE(wait_until([&] { return !is_selected_fill(row_fill(tool, 2)); }, milliseconds(1500)))
+      << "the selected row lost its look when the pointer left the list";
+  EXPECT_TRUE(wait_for_fill(tool, 1, is_normal_fill));
+  click_row_by_hand(tool, 1);
+  ASSERT_TRUE(wait_until([&] { return tool.selected_row() == 1; }, seconds(5)));
+  move_pointer_away();
+
+  // The taskbar's "minimise" while a generation waits: done once the answer is in.
+  stand_in.set_rules({{"/aosbegin.php", milliseconds(2000), std::nullopt}});
+  mark = stand_in.targets().size();
+  tool.press(kGenerateId);
+  ASSERT_TRUE(stand_in.wait_for_target("/aosbegin.php", mark, seconds(10)));
+  PostMessageW(tool.main(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_FALSE(wait_until([&] { return IsIconic(tool.main()) != FALSE; }, milliseconds(800)))
+      << "minimised in the middle of the wait";
+  EXPECT_TRUE(stand_in.wait_for_target("/stamp/", mark, seconds(20)));
+  EXPECT_TRUE(wait_until([&] { return IsIconic(tool.main()) != FALSE; }, seconds(5))) << "the minimise was lost";
+  PostMessageW(tool.main(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(wait_until([&] { return !IsIconic(tool.main()); }, seconds(5)));
+  stand_in.set_rules({});
+  ASSERT_TRUE(tool.wait_for_page());
+
+  // "保存" for a text no file name may hold: a cleaned name is proposed. Then a close while the
+  // dialog is open, and a file that cannot be written: the failure box stays until it is
+  // answered, and only then does the window close.
+  tool.set_text(kTextBoxId, L"a:b?c*\"d<e>f|g/h\\i");
+  tool.press(kSaveId);
+  HWND dialog = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
+  ASSERT_NE(dialog, nullptr) << "no save dialog";
+  EXPECT_EQ(window_text(save_dialog_name_box(dialog)), L"a_b_c__d_e_f_g_h_i.png");
+  const std::string locked = out + "\\locked.png";
+  std::ofstream(locked, std::ios::binary) << "kept";
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  PostMessageW(tool.main(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(tool.responsive(seconds(5)));
+  const std::wstring name = gbk_to_wide(locked);
+  SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  HWND box = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
+  ASSERT_NE(box, nullptr) << "no failure box (the window closed?), running " << tool.running();
+  EXPECT_EQ(read_message_box(box).text, L"保存失败：无法写入所选文件。");
+  EXPECT_FALSE(wait_until([&] { return !IsWindow(box) || !tool.running(); }, milliseconds(1500)))
+      << "the box went away unanswered";
+  EXPECT_EQ(read_file(locked), "kept");
+  press_dialog_button(box, IDOK);
+  EXPECT_TRUE(wait_until([&] { return !tool.running(); }, seconds(15))) << "the close put off was lost";
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // A cache write that fails ("tmp" is a file here) is said; the stamp is shown all the same.
+  const std::string folder = fresh_folder("uncacheable");
+  std::ofstream(folder + "\\tmp", std::ios::binary) << "not a folder";
+  Tool second(tool_path(), folder);
+  ASSERT_TRUE(second.started());
+  ASSERT_TRUE(second.wait_for_page());
+  second.set_text(kTextBoxId, L"cd34");
+  mark = stand_in.targets().size();
+  second.press(kGenerateId);
+  picture = stand_in.wait_for_target("/stamp/", mark, seconds(20));
+  ASSERT_TRUE(picture);
+  box = second.wait_for_dialog(seconds(15));
+  ASSERT_NE(box, nullptr) << "a cache write that failed was not said";
+  EXPECT_EQ(read_message_box(box).text.rfind(L"图章已生成，但无法写入缓存文件", 0), 0u) << testing::PrintToString(read_message_box(box).text);
+  const DecodedPicture stamp(http_get(kBackendPort, *picture).body);
+  ASSERT_TRUE(stamp.ok());
+  EXPECT_TRUE(wait_until([&] { return match_preview(second, stamp).good(); }, seconds(10))) << match_preview(second, stamp);
+  press_dialog_button(box, IDOK);
+  ASSERT_TRUE(wait_until([&] { return second.dialogs().empty(); }, seconds(5)));
+
+  // The taskbar's "close" while a generation waits: the window closes once the answer is in.
+  stand_in.set_rules({{"/aosbegin.php", milliseconds(2000), std::nullopt}});
+  second.set_text(kTextBoxId, L"ef56");
+  mark = stand_in.targets().size();
+  second.press(kGenerateId);
+  ASSERT_TRUE(stand_in.wait_for_target("/aosbegin.php", mark, seconds(10)));
+  PostMessageW(second.main(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_FALSE(wait_until([&] { return !second.running(); }, milliseconds(800))) << "closed in the middle of the wait";
+  // The cache write fails again and says so; the close comes after that box.
+  box = second.wait_for_dialog(seconds(15));
+  if (box) press_dialog_button(box, IDOK);
+  EXPECT_TRUE(wait_until([&] { return !second.running(); }, seconds(15))) << "the close was lost";
+}

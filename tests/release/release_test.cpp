@@ -151,9 +151,10 @@ TEST_P(ReleaseResources, ManifestAsksForCommonControlsSixAndNamesTheSystems) {
                          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
     EXPECT_THAT(text, HasSubstr(std::string("<supportedOS Id=\"") + os + "\"/>"));
   }
-  EXPECT_THAT(text, HasSubstr(">false</dpiAware>"));
-  EXPECT_THAT(text, HasSubstr(">unaware</dpiAwareness>"));
-  EXPECT_THAT(text, HasSubstr(">true</gdiScaling>"));
+  // Per-monitor DPI aware (it lays itself out for each monitor), asking for no GDI scaling.
+  EXPECT_THAT(text, HasSubstr(">true/pm</dpiAware>"));
+  EXPECT_THAT(text, HasSubstr(">PerMonitorV2, PerMonitor</dpiAwareness>"));
+  EXPECT_THAT(text, testing::Not(HasSubstr("gdiScaling")));
 }
 
 std::wstring lower_module_path(HMODULE module) {

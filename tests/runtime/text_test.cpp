@@ -177,7 +177,34 @@ TEST(ReplaceText, Cases) {
   }
 }
 
-TEST(WideText, RoundTripsThroughTheAnsiCodePage) {
+// The system's ANSI code page plays no part: GBK characters keep their GBK bytes, every other
+// character gets its four-byte GB18030 code, and both come back as they went in.
+TEST(WideText, CarriesEveryCharacterAsGb18030) {
+  struct Case {
+    const wchar_t* wide;
+    const char* bytes;
+  };
+  const Case cases[] = {
+      {L"王小明", "\xCD\xF5\xD0\xA1\xC3\xF7"},                         // GBK
+      {L"印章\U0001F600", "\xD3\xA1\xD5\xC2\x94\x39\xFC\x36"},        // an emoji (surrogate pair)
+      {L"\U00020000印", "\x95\x32\x82\x36\xD3\xA1"},                   // CJK Extension B
+      {L"한글", "\x83\x36\x84\x33\x82\x38\x84\x37"},                  // Hangul: four-byte BMP codes
+      {L"\u00A5", "\x81\x30\x84\x36"},  // no GBK code: not the GBK look-alike a best fit would take
+      {L"\u00E9t\u00E9", "\xA8\xA6t\xA8\xA6"},                          // GBK holds é
+      {L"a\U0010FFFFb", "a\xE3\x32\x9A\x35" "b"},                         // the last code point
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    expect_text(wide_to_text(c.wide), c.bytes);
+    EXPECT_EQ(text_to_wide(c.bytes), c.wide);
+  }
+  // A lone surrogate has no code; a four-byte code that stands for no character reads as U+FFFD.
+  expect_text(wide_to_text(L"a\xD800" L"b"), "a?b");
+  EXPECT_EQ(text_to_wide("a\x84\x31\xA5\x30" "b"), L"a\uFFFDb");
+  EXPECT_EQ(text_to_wide("\xFE\x39\xFE\x39"), L"\uFFFD");
+}
+
+TEST(WideText, RoundTripsGbkTexts) {
   EXPECT_EQ(text_to_wide("印章 ab"), L"\u5370\u7AE0 ab");
   EXPECT_EQ(text_to_wide(""), L"");
   EXPECT_EQ(text_to_wide(nullptr), L"");

@@ -262,7 +262,7 @@ TEST_F(WindowTest, CreatedWindowIsMappedSubclassedAndGetsTheDefaultFont) {
   LabelControl label;
   ASSERT_TRUE(label.Create(host.hwnd(), "x"));
   EXPECT_EQ(WindowMap::Find(label.Handle()), &label);
-  EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(label.Handle(), GWLP_WNDPROC)),
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(label.Handle(), GWLP_WNDPROC)),
             &FrameworkSubclassProc);
   EXPECT_EQ(label.GetFont(), GetStockObject(DEFAULT_GUI_FONT));
   EXPECT_TRUE(label.Style() & WS_CLIPSIBLINGS);
@@ -296,7 +296,7 @@ TEST_F(WindowTest, DetachingALiveWindowPutsItsProcedureBack) {
   edit.Detach();
   EXPECT_EQ(edit.Handle(), nullptr);
   EXPECT_EQ(WindowMap::Find(h), nullptr);
-  EXPECT_NE(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC)), &FrameworkSubclassProc);
+  EXPECT_NE(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_WNDPROC)), &FrameworkSubclassProc);
   SendMessageA(h, WM_CHAR, 'z', 0);
   EXPECT_TRUE(calls().empty());
   char text[8] = {};
