@@ -39,6 +39,8 @@ for f in usr/sbin/stampd usr/share/man/man8/stampd.8.gz etc/default/stampd; do
   [ -e "$out/root/$f" ] || fail "package lacks /$f"
 done
 [ -n "$unit" ] || fail "package lacks stampd.service"
+socket_unit=$(find "$out/root" -name stampd.socket | head -1)
+[ -n "$socket_unit" ] || fail "package lacks stampd.socket"
 echo "   /usr/sbin/stampd, stampd(8), /etc/default/stampd, ${unit#"$out/root"}"
 
 echo "-- manual page agrees with --help"
@@ -56,8 +58,9 @@ echo "-- systemd-analyze verify"
 # /usr/sbin/stampd, which verify wants to see: point it at the unpacked binary.
 mkdir -p "$out/unit"
 sed "s|/usr/sbin/stampd|$out/root/usr/sbin/stampd|" "$unit" >"$out/unit/stampd.service"
+cp "$socket_unit" "$out/unit/stampd.socket"
 # Documentation=man:stampd(8) is checked with man(1): show it the unpacked page.
-MANPATH=$out/root/usr/share/man SYSTEMD_LOG_LEVEL=notice systemd-analyze verify "$out/unit/stampd.service" 2>&1 | tee "$out/verify.txt"
+MANPATH=$out/root/usr/share/man SYSTEMD_LOG_LEVEL=notice systemd-analyze verify "$out/unit/stampd.service" "$out/unit/stampd.socket" 2>&1 | tee "$out/verify.txt"
 [ ! -s "$out/verify.txt" ] || fail "systemd-analyze verify complains"
 grep -q '^ExecReload=/bin/kill -HUP \$MAINPID' "$unit" || fail "reload is not SIGHUP"
 grep -q '^KillSignal=SIGTERM' "$unit" || fail "stop is not SIGTERM"
@@ -68,7 +71,7 @@ echo "   accepted"
 
 echo "-- nginx -t on deploy/nginx/stampd.conf"
 mkdir -p "$out/nginx/cache"
-sed "s|/var/cache/nginx/stampd|$out/nginx/cache|; s|listen 80;|listen 127.0.0.1:1;|; /listen \[::\]:80;/d" \
+sed "s|/var/cache/nginx/stampd|$out/nginx/cache|; s|unix:/run/nginx-stampd-render.sock|unix:$out/nginx/render.sock|; s|listen 80;|listen 127.0.0.1:1;|; /listen \[::\]:80;/d" \
   deploy/nginx/stampd.conf >"$out/nginx/stampd.conf"
 cat >"$out/nginx/nginx.conf" <<CONF
 pid $out/nginx/nginx.pid;

@@ -43,7 +43,8 @@ Options:
   --cache-mb N              memory for rendered pictures, MiB (default 64); the
                             process needs about N + 256 MiB in all
   --threads N               threads serving connections (default: one per core)
-  --render-threads N        threads that render (default: one per core, at most 8)
+  --render-threads N        threads that render (default: one per core, at most 8,
+                            and no more than the memory ceiling has room for)
   --render-queue N          renders waiting before the answer is 503 (default 128;
                             one client address holds at most half)
   --latest-version TEXT     version announced to the update check (default 1.0)
@@ -171,15 +172,22 @@ std::optional<unsigned long long> memoryCeiling(const std::string& procCgroup, c
   return least;
 }
 
-std::string checkMemoryCeiling(unsigned long long cacheMiB, int renderThreads) {
+// Without --render-threads, as many render threads as the ceiling has room for (at least one,
+// at most the default); with it, exactly that many, or a refusal when they do not fit.
+std::string checkMemoryCeiling(unsigned long long cacheMiB, int* renderThreads, bool chosen) {
   const char* procCgroup = std::getenv("STAMPD_TEST_PROC_CGROUP");  // tests give a made-up tree
   const char* root = std::getenv("STAMPD_TEST_CGROUP_ROOT");
   auto ceiling = memoryCeiling(procCgroup ? procCgroup : "/proc/self/cgroup", root ? root : "/sys/fs/cgroup");
   if (!ceiling) return {};
   unsigned long long ceilingMiB = *ceiling >> 20;
-  unsigned long long need = cacheMiB + kBaseMiB + kPerRenderThreadMiB * static_cast<unsigned long long>(renderThreads);
+  if (!chosen && ceilingMiB > cacheMiB + kBaseMiB) {
+    unsigned long long room = (ceilingMiB - cacheMiB - kBaseMiB) / kPerRenderThreadMiB;
+    *renderThreads = static_cast<int>(std::max(1ULL, std::min<unsigned long long>(room, *renderThreads)));
+  }
+  const int threads = *renderThreads;
+  unsigned long long need = cacheMiB + kBaseMiB + kPerRenderThreadMiB * static_cast<unsigned long long>(threads);
   if (need <= ceilingMiB) return {};
-  return "--cache-mb " + std::to_string(cacheMiB) + " with " + std::to_string(renderThreads) +
+  return "--cache-mb " + std::to_string(cacheMiB) + " with " + std::to_string(threads) +
          " render threads needs about " + std::to_string(need) + " MiB but the memory ceiling (MemoryMax) is " +
          std::to_string(ceilingMiB) + " MiB; lower --cache-mb or --render-threads, or raise MemoryMax";
 }
@@ -320,9 +328,10 @@ int main(int argc, char** argv) {
       return std::fprintf(stderr, "stampd: --listen-fds given but no socket was passed (LISTEN_FDS)\n"), 1;
   }
 
-  const int renderThreads = server.renderThreads > 0 ? server.renderThreads : defaultRenderThreads();
-  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20, renderThreads); !e.empty())
+  int renderThreads = server.renderThreads > 0 ? server.renderThreads : defaultRenderThreads();
+  if (std::string e = checkMemoryCeiling(service.cacheBytes >> 20, &renderThreads, server.renderThreads > 0); !e.empty())
     return std::fprintf(stderr, "stampd: %s\n", e.c_str()), 1;
+  server.renderThreads = renderThreads;
   for (const std::string& dir : fontDirs)
     if (!checkFontFolder(dir)) return 1;
   std::string fontLog;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <regex>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
 #include <thread>
@@ -29,8 +30,8 @@ using tcp = asio::ip::tcp;
 
 struct RunningServer {
   explicit RunningServer(std::FILE* log = nullptr, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
-                         std::function<void(ServerOptions&)> tweak = {})
-      : service(Catalog::builtIn(), testing_support::fonts(), options()) {
+                         std::function<void(ServerOptions&)> tweak = {}, WebOptions web = {})
+      : service(Catalog::builtIn(), testing_support::fonts(), options()), site(service, std::move(web)) {
     ServerOptions o;
     o.address = "127.0.0.1";
     o.port = 0;
@@ -56,7 +57,7 @@ struct RunningServer {
   unsigned short port() const { return server->port(); }
 
   StampService service;
-  Site site{service, WebOptions{}};
+  Site site;
   std::unique_ptr<HttpServer> server;
   std::thread thread;
 };
@@ -628,6 +629,42 @@ TEST(Http, MetricsCountRequestsByRouteAndStatus) {
         "stampd_cache_hits_total 1\n", "stampd_cache_misses_total 1\n", "stampd_open_connections 1\n",
         "stampd_access_log_dropped_lines_total 0\n", "# TYPE stampd_render_queue_depth gauge\n"})
     EXPECT_NE(m.find(want), std::string::npos) << want << "\n" << m;
+}
+
+// Downloads are streamed from their file a piece at a time: four readers of a 48 MB installer
+// at once get every byte, and the process does not hold the file in memory (once per reader,
+// as a whole read would).
+TEST(Http, DownloadsAreStreamedNotHeldInMemory) {
+  char pattern[] = "/tmp/stampd-dl-XXXXXX";
+  std::string dir = mkdtemp(pattern);
+  const size_t size = 48u << 20;
+  {
+    std::ofstream out(dir + "/Tambrel-1.0-setup.exe", std::ios::binary);
+    std::string block(1 << 20, '\0');
+    for (size_t i = 0; i < size >> 20; ++i) {
+      for (size_t k = 0; k < block.size(); k += 4096) block[k] = static_cast<char>(i + k / 4096);
+      out << block;
+    }
+  }
+  RunningServer server(nullptr, std::chrono::milliseconds(5000), {}, WebOptions{"1.0", dir});
+  long before = residentKiB();
+  std::vector<std::unique_ptr<Client>> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.push_back(std::make_unique<Client>(server.port(), 65536));
+    readers.back()->send("GET /download/Tambrel-1.0-setup.exe HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  long grown = residentKiB() - before;
+  for (auto& r : readers) {
+    std::string all = r->raw("");
+    size_t body = all.find("\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(all.size() - body - 4, size);
+    EXPECT_EQ(all.compare(body + 4 + 4096 * 3, 1, std::string(1, static_cast<char>(3))), 0);
+  }
+  // A whole read per first request was 48 MB each.
+  EXPECT_LT(grown, 16 * 1024) << "RSS grew by " << grown << " KiB while four downloads were under way";
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
