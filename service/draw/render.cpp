@@ -39,7 +39,7 @@ ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, Natur
   ContextPtr cr(cairo_create(surface));
   setDrawingOptions(cr.get());
 
-  ShapeMm mm = shapeMm(style.shape);
+  ShapeMm mm = styleMm(style);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
   cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
   cairo_scale(cr.get(), pxPerMm, pxPerMm);
@@ -108,8 +108,10 @@ FixedLayerCache& fixedLayers() {
 
 NaturalSize stampPixelSize(const StampStyle& style, int longSide) {
   NaturalSize nat = naturalSize(style.shape);
-  if (longSide <= 0) return nat;
-  ShapeMm mm = shapeMm(style.shape);
+  if (longSide <= 0 && !style.layout) return nat;
+  // A design of its own proportions keeps the natural longer side.
+  if (longSide <= 0) longSide = std::max(nat.width, nat.height);
+  ShapeMm mm = styleMm(style);
   double ratio = mm.w / mm.h;
   if (ratio >= 1) return {longSide, std::max(1, static_cast<int>(std::lround(longSide / ratio)))};
   return {std::max(1, static_cast<int>(std::lround(longSide * ratio))), longSide};
@@ -120,7 +122,7 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   Raster raster = blankRaster(px);
   SurfacePtr surface = surfaceFor(raster);
   ContextPtr cr = stampContext(surface.get(), style, px);
-  ShapeMm mm = shapeMm(style.shape);
+  ShapeMm mm = styleMm(style);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
 
   Painter painter(fonts, style, cr.get());
@@ -132,6 +134,11 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   switch (style.shape) {
     case Shape::Round:
     case Shape::Oval: {
+      // A design's ring and star depend on its layout: drawn with the rest, never shared.
+      if (style.layout) {
+        drawShape(painter, split, Layer::All);
+        break;
+      }
       FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
                    style.maxChars,  // with no emblem or bottom line a small seal has no star
                    !horizontal.empty(), px.width, px.height};
@@ -159,7 +166,8 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
     cairo_identity_matrix(cr.get());
     cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
     cairo_scale(cr.get(), pxPerMm, pxPerMm);
-    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text));
+    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text),
+            agedStrength(style));
   }
   cairo_surface_flush(surface.get());
   raster.pxPerMm = pxPerMm;

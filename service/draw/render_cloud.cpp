@@ -32,10 +32,10 @@ void cloudPath(cairo_t* cr, double cx, double cy, double r, double shrink, doubl
 
 void drawCloudSeal(Painter& p, std::u32string_view text) {
   cairo_t* cr = p.cr();
-  ShapeMm mm = shapeMm(Shape::Cloud);
+  ShapeMm mm = styleMm(p.style());
   const double r = mm.h / 2;
   const double c1 = r, c2 = mm.w - r, cy = mm.h / 2;
-  const double line = 0.9;
+  const double line = p.style().layout && p.style().layout->borderMm > 0 ? p.style().layout->borderMm : 0.9;
   // Union of both clouds: non-zero filling of all discs drawn clockwise.
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   p.inkMode();

@@ -42,7 +42,7 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::beast::tcp_stream stream_;
   boost::asio::steady_timer timer_;
   boost::beast::flat_buffer buffer_{8192};
-  std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   std::optional<boost::beast::http::response<boost::beast::http::span_body<const char>>> response_;
   std::shared_ptr<const std::string> body_;
   HttpServer::Impl* server_;

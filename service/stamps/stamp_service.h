@@ -45,6 +45,9 @@ class StampService {
   Response handle(std::string_view method, std::string_view target);
 
   const LruCache& cache() const { return cache_; }
+  // The picture cache and the faces, for the design endpoints beside these.
+  LruCache& pictureCache() { return cache_; }
+  const FontSet& fonts() const { return fonts_; }
   const Catalog& catalog() const { return catalog_; }
   const ServiceOptions& options() const { return options_; }
 
