@@ -57,6 +57,9 @@ struct FixedKey {
   int maxChars;
   bool line;
   int width, height;
+  // A design's ring and star: its sizes, centre kind and number of lines (0, 1, more).
+  double designW = 0, designH = 0, borderMm = -1, innerRingMm = -1, innerGapMm = -1, starMm = 0;
+  int centre = -1, lines = 0;
   bool operator==(const FixedKey&) const = default;
 };
 
@@ -128,20 +131,20 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   Painter painter(fonts, style, cr.get());
   painter.emboldenMm = emboldenMm(fonts, style);
   const StampText split = splitStampText(style, text);
-  const std::u32string& body = split.body;
   const std::u32string& horizontal = split.horizontal;
 
   switch (style.shape) {
     case Shape::Round:
     case Shape::Oval: {
-      // A design's ring and star depend on its layout: drawn with the rest, never shared.
-      if (style.layout) {
-        drawShape(painter, split, Layer::All);
-        break;
-      }
       FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
                    style.maxChars,  // with no emblem or bottom line a small seal has no star
                    !horizontal.empty(), px.width, px.height};
+      if (const DesignLayout* l = style.layout.get()) {
+        key.designW = l->widthMm, key.designH = l->heightMm, key.borderMm = l->borderMm;
+        key.innerRingMm = l->innerRingMm, key.innerGapMm = l->innerGapMm, key.starMm = l->starMm;
+        key.centre = static_cast<int>(l->centre);
+        key.lines = static_cast<int>(std::min<size_t>(l->lines.size(), 2));
+      }
       std::shared_ptr<const std::vector<uint8_t>> base = fixedLayers().find(key);
       if (!base) {
         // Drawn exactly as the first strokes of a full render: a fresh context on a blank
@@ -150,13 +153,13 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
         SurfacePtr fixedSurface = surfaceFor(fixedRaster);
         ContextPtr fixedCr = stampContext(fixedSurface.get(), style, px);
         Painter fixedPainter(fonts, style, fixedCr.get());
-        drawEllipseSeal(fixedPainter, body, horizontal, Layer::Fixed);
+        drawShape(fixedPainter, split, Layer::Fixed);
         cairo_surface_flush(fixedSurface.get());
         base = fixedLayers().insert(key, std::move(fixedRaster.alpha));
       }
       std::memcpy(raster.alpha.data(), base->data(), raster.alpha.size());
       cairo_surface_mark_dirty(surface.get());
-      drawEllipseSeal(painter, body, horizontal, Layer::Text);
+      drawShape(painter, split, Layer::Text);
       break;
     }
     default: drawShape(painter, split, Layer::All); break;

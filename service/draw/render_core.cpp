@@ -401,7 +401,7 @@ void drawShape(Painter& p, const StampText& text, Layer layer) {
     case Shape::Round:
     case Shape::Oval:
       if (p.style().layout)
-        drawEllipseDesign(p, text.body);
+        drawEllipseDesign(p, text.body, layer);
       else
         drawEllipseSeal(p, text.body, text.horizontal, layer);
       break;

@@ -173,7 +173,7 @@ void drawLongSeal(Painter& p, std::u32string_view text);
 void drawCloudSeal(Painter& p, std::u32string_view text);
 // A round or oval seal of a user's design (style().layout set): every part placed by the
 // layout, the norm's proportions wherever it leaves a value unset.
-void drawEllipseDesign(Painter& p, std::u32string_view ring);
+void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer);
 
 // Arc text of round and oval seals (render_ellipse.cpp). arcText sets a text along the upper arc
 // of the ellipse of outer half-axes (outerA, outerB), glyphs h mm high, spread over at most

@@ -42,7 +42,8 @@ void horizontalLine(Painter& p, std::u32string_view line, double cx, double ly, 
 
 }  // namespace
 
-void drawEllipseDesign(Painter& p, std::u32string_view ring) {
+void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
+  const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
   cairo_t* cr = p.cr();
   const StampStyle& st = p.style();
   const DesignLayout& l = *st.layout;
@@ -53,7 +54,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring) {
 
   // Ring(s), as a template's.
   auto strokeInnerRing = [&] {
-    if (bd.inner <= 0) return;
+    if (!fixed || bd.inner <= 0) return;
     double r = bd.outer + bd.gap + bd.inner / 2;
     p.ellipsePath(cx, cy, A - r, B - r);
     cairo_set_line_width(cr, bd.inner);
@@ -61,9 +62,9 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring) {
   };
   p.inkMode();
   if (p.yin()) {
-    p.ellipsePath(cx, cy, A, B), p.fill();
+    if (fixed) p.ellipsePath(cx, cy, A, B), p.fill();
     p.markMode();
-  } else if (bd.outer > 0) {
+  } else if (fixed && bd.outer > 0) {
     p.ellipsePath(cx, cy, A - bd.outer / 2, B - bd.outer / 2);
     cairo_set_line_width(cr, bd.outer);
     p.stroke();
@@ -77,6 +78,14 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring) {
   // Name along the arc.
   const double gap = 0.9 * scale;
   const double glyphH = l.ringSizeMm > 0 ? l.ringSizeMm : 6.6 * scale;
+  // The ring(s) and star depend only on the layout's sizes, the centre kind and how many lines
+  // there are (the star rises for them): renderStamp keeps them per look and size.
+  const size_t nLines = l.lines.size();
+  const double starR = l.starMm > 0 ? l.starMm / 2 : st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0 * scale;
+  const double starY = nLines == 0 ? cy : cy - starR * (nLines == 1 ? 0.12 : 0.3);
+  if (fixed && l.centre == DesignLayout::Centre::Star) p.star(cx, starY, starR);
+  if (!marks) return;
+
   const bool hasRing = !text::trimSpaces(ring).empty();
   double innerEdgeA = edgeA, innerEdgeB = edgeB;  // inside what the ring texts take
   if (hasRing) {
@@ -101,13 +110,9 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring) {
 
   // The centre: a star, or text filling the middle. Lines below it share what is left above
   // the code (or the ring), the star rising a little more for each line after the first.
-  const size_t nLines = l.lines.size();
-  const double starR = l.starMm > 0 ? l.starMm / 2 : st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0 * scale;
   double below = cy;  // where the first line may start
   if (l.centre == DesignLayout::Centre::Star) {
-    const double sy = nLines == 0 ? cy : cy - starR * (nLines == 1 ? 0.12 : 0.3);
-    p.star(cx, sy, starR);
-    below = sy + starR * 0.8 + 1.2 * scale;
+    below = starY + starR * 0.8 + 1.2 * scale;
   } else if (l.centre == DesignLayout::Centre::Text && !l.centreText.text.empty()) {
     PartPainter tp(p, l.centreText.script);
     double side = std::min(innerEdgeA, innerEdgeB) * 2 * (hasRing ? 0.62 : 0.66);
