@@ -660,6 +660,8 @@ DrawInput toDrawInput(const Design& d) {
   bool templateLook = d.width == 0 && d.borderWidth < 0 && d.innerRing < 0 && d.innerGap < 0 && d.text.size == 0 &&
                       d.spacing == 0 && d.start == 0 && d.end == 0 && d.inner.text.empty() && d.centreSize == 0 &&
                       (d.aged == 0 || d.aged == 50) && d.seed == 0 && d.lines.size() <= 1 && !(d.code && !d.lines.empty());
+  // The one cloud template has the single border; any other is the design's own.
+  if (d.shape == Shape::Cloud && d.border != Border::Single) templateLook = false;
   if (templateLook && elliptic) {
     if (d.centre == Centre::Text) {
       templateLook = d.text.text.empty() && d.lines.empty() && !d.code && !d.centreText.font &&

@@ -35,14 +35,21 @@ void drawCloudSeal(Painter& p, std::u32string_view text) {
   ShapeMm mm = styleMm(p.style());
   const double r = mm.h / 2;
   const double c1 = r, c2 = mm.w - r, cy = mm.h / 2;
-  const double line = p.style().layout && p.style().layout->borderMm > 0 ? p.style().layout->borderMm : 0.9;
+  // The contour line: 0.9 mm on templates (which all have the single border); a design's border
+  // style or width sets it, and without a border the clouds are not drawn at all.
+  double line = 0.9;
+  if (const DesignLayout* l = p.style().layout.get())
+    line = l->borderMm >= 0 ? l->borderMm : borderMm(p.style().border, 0.75).outer;
   // Union of both clouds: non-zero filling of all discs drawn clockwise.
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   p.inkMode();
-  cloudPath(cr, c1, cy, r, 0, -kPi / 2);
-  cloudPath(cr, c2, cy, r, 0, kPi / 2);
-  p.fill();
-  if (!p.yin()) {
+  const bool outline = p.yin() || line > 0;
+  if (outline) {
+    cloudPath(cr, c1, cy, r, 0, -kPi / 2);
+    cloudPath(cr, c2, cy, r, 0, kPi / 2);
+    p.fill();
+  }
+  if (!p.yin() && outline) {
     p.cutMode();
     cloudPath(cr, c1, cy, r, line, -kPi / 2);
     cloudPath(cr, c2, cy, r, line, kPi / 2);

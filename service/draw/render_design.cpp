@@ -119,11 +119,19 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     if (l.centreText.sizeMm > 0) side = std::min(side * 1.2, l.centreText.sizeMm);
     const double gw = st.shape == Shape::Oval ? side * innerEdgeA / innerEdgeB * 0.85 : side;
     const double top = nLines == 0 ? cy - side / 2 : cy - side * 0.62;
-    if (mostlyLatin(l.centreText.text))
+    const int n = text::cellCount(l.centreText.text);
+    if (mostlyLatin(l.centreText.text)) {
       latinBlock(*tp, l.centreText.text, cx - gw / 2, top, gw, side, 3);
-    else
-      gridText(*tp, l.centreText.text, cx - gw / 2, top, gw, side,
-               squareColumns(text::cellCount(l.centreText.text)), true, 0.04);
+    } else if (hasRing) {
+      // Inside a ring of text the centre reads as rows, left to right, like the lines below it.
+      const int rows = n <= 4 ? 1 : n <= 8 ? 2 : 3;
+      const int cols = (n + rows - 1) / rows;
+      const double cellMm = std::min(gw / cols, side / rows);
+      gridText(*tp, l.centreText.text, cx - cellMm * cols / 2, top + (side - cellMm * rows) / 2, cellMm * cols,
+               cellMm * rows, splitLines(n, rows), false, 0.04);
+    } else {
+      gridText(*tp, l.centreText.text, cx - gw / 2, top, gw, side, squareColumns(n), true, 0.04);
+    }
     below = top + side + 0.8 * scale;
   }
   const double codeH = l.codeText.sizeMm > 0 ? l.codeText.sizeMm : 2.7 * scale;
