@@ -139,7 +139,7 @@ class Reader {
       return std::nullopt;
     }
     if (x < lo || x > hi) {
-      fail(path, "须在 " + fmt(lo) + " 到 " + fmt(hi) + (mm ? " 毫米" : "") + " 之间",
+      fail(path, "须在 " + fmt(lo) + " 到 " + fmt(hi) + (mm ? " 毫米之间" : " 之间"),
            "must be from " + fmt(lo) + " to " + fmt(hi) + (mm ? " mm" : ""));
       return std::nullopt;
     }

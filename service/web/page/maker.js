@@ -47,6 +47,7 @@ function selectTemplate(template) {
   }
   $('chosen-title').textContent = `${template.title}（${template.id}）`;
   $('capacity').textContent = `最多 ${template.capacity} 个字`;
+  $('design-from').href = `/designer.html?tpl=${template.id}`;
 }
 
 function buildGallery() {
@@ -184,6 +185,10 @@ async function generate(started) {
   }
 }
 
+// The designer opens with the chosen template's look and the text typed so far.
+$('design-from').addEventListener('click', () => {
+  if (selected) $('design-from').href = `/designer.html?tpl=${selected.id}&text=${encodeURIComponent(textInput.value.trim())}`;
+});
 form.addEventListener('submit', (event) => {
   event.preventDefault();
   generate(event.timeStamp);
