@@ -39,7 +39,7 @@ ContextPtr stampContext(cairo_surface_t* surface, const StampStyle& style, Natur
   ContextPtr cr(cairo_create(surface));
   setDrawingOptions(cr.get());
 
-  ShapeMm mm = shapeMm(style.shape);
+  ShapeMm mm = styleMm(style);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
   cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
   cairo_scale(cr.get(), pxPerMm, pxPerMm);
@@ -57,6 +57,9 @@ struct FixedKey {
   int maxChars;
   bool line;
   int width, height;
+  // A design's ring and star: its sizes, centre kind and number of lines (0, 1, more).
+  double designW = 0, designH = 0, borderMm = -1, innerRingMm = -1, innerGapMm = -1, starMm = 0;
+  int centre = -1, lines = 0;
   bool operator==(const FixedKey&) const = default;
 };
 
@@ -108,8 +111,10 @@ FixedLayerCache& fixedLayers() {
 
 NaturalSize stampPixelSize(const StampStyle& style, int longSide) {
   NaturalSize nat = naturalSize(style.shape);
-  if (longSide <= 0) return nat;
-  ShapeMm mm = shapeMm(style.shape);
+  if (longSide <= 0 && !style.layout) return nat;
+  // A design of its own proportions keeps the natural longer side.
+  if (longSide <= 0) longSide = std::max(nat.width, nat.height);
+  ShapeMm mm = styleMm(style);
   double ratio = mm.w / mm.h;
   if (ratio >= 1) return {longSide, std::max(1, static_cast<int>(std::lround(longSide / ratio)))};
   return {std::max(1, static_cast<int>(std::lround(longSide * ratio))), longSide};
@@ -120,7 +125,7 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   Raster raster = blankRaster(px);
   SurfacePtr surface = surfaceFor(raster);
   ContextPtr cr = stampContext(surface.get(), style, px);
-  ShapeMm mm = shapeMm(style.shape);
+  ShapeMm mm = styleMm(style);
   const double pxPerMm = std::min(px.width / (mm.w + 2 * kMarginMm), px.height / (mm.h + 2 * kMarginMm));
 
   Painter painter(fonts, style, cr.get());
@@ -135,6 +140,12 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
       FixedKey key{style.shape, style.relief, style.border, style.emblem, style.bottom,
                    style.maxChars,  // with no emblem or bottom line a small seal has no star
                    !horizontal.empty(), px.width, px.height};
+      if (const DesignLayout* l = style.layout.get()) {
+        key.designW = l->widthMm, key.designH = l->heightMm, key.borderMm = l->borderMm;
+        key.innerRingMm = l->innerRingMm, key.innerGapMm = l->innerGapMm, key.starMm = l->starMm;
+        key.centre = static_cast<int>(l->centre);
+        key.lines = static_cast<int>(std::min<size_t>(l->lines.size(), 2));
+      }
       std::shared_ptr<const std::vector<uint8_t>> base = fixedLayers().find(key);
       if (!base) {
         // Drawn exactly as the first strokes of a full render: a fresh context on a blank
@@ -159,7 +170,8 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
     cairo_identity_matrix(cr.get());
     cairo_translate(cr.get(), (px.width - mm.w * pxPerMm) / 2, (px.height - mm.h * pxPerMm) / 2);
     cairo_scale(cr.get(), pxPerMm, pxPerMm);
-    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text));
+    weather(cr.get(), raster, pxPerMm, mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedSeed(style, text),
+            agedStrength(style));
   }
   cairo_surface_flush(surface.get());
   raster.pxPerMm = pxPerMm;

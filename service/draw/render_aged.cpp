@@ -10,11 +10,18 @@
 namespace tambrel::draw {
 
 uint64_t agedSeed(const StampStyle& style, std::u32string_view text) {
+  if (style.layout && style.layout->agedSeed) return style.layout->agedSeed;
   return fnv1a(text, style.color * 31 + static_cast<int>(style.shape));
 }
 
-void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic) {
-  const int speckles = static_cast<int>(mm.w * mm.h * 0.12);
+double agedStrength(const StampStyle& style) {
+  return style.layout ? std::clamp(style.layout->agedIntensity, 0, 100) / 50.0 : 1.0;
+}
+
+void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic, double strength) {
+  // At strength 1 every count and range is the templates' own, so their pictures stay the same.
+  auto scaled = [&](int n) { return strength == 1 ? n : static_cast<int>(std::lround(n * strength)); };
+  const int speckles = scaled(static_cast<int>(mm.w * mm.h * 0.12));
   for (int i = 0; i < speckles; ++i) {
     double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
     double r = rng.uniform(0.05, 0.22);
@@ -22,7 +29,7 @@ void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic) {
     sink.speckle(x, y, r, alpha);
   }
   // Broken edges: bites out of the outline, as on an old, worn seal.
-  const int bites = 6 + static_cast<int>(rng.next() % 6);
+  const int bites = scaled(6 + static_cast<int>(rng.next() % 6));
   for (int i = 0; i < bites; ++i) {
     bool vertical = rng.next() % 2;
     double along = rng.uniform(0, vertical ? mm.h : mm.w);
@@ -44,7 +51,7 @@ void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic) {
     }
     sink.bite();
   }
-  const int patches = 4 + static_cast<int>(rng.next() % 4);
+  const int patches = scaled(4 + static_cast<int>(rng.next() % 4));
   for (int i = 0; i < patches; ++i) {
     double x = rng.uniform(0, mm.w), y = rng.uniform(0, mm.h);
     double r = rng.uniform(1.0, 3.0);
@@ -53,9 +60,10 @@ void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic) {
   }
 }
 
-std::vector<float> inkNoise(Rng& rng, int gw, int gh) {
+std::vector<float> inkNoise(Rng& rng, int gw, int gh, double strength) {
   std::vector<float> grid(static_cast<size_t>(gw) * gh);
-  for (float& v : grid) v = static_cast<float>(rng.uniform(0.8, 1.0));
+  const double lo = strength == 1 ? 0.8 : std::max(0.0, 1 - 0.2 * strength);
+  for (float& v : grid) v = static_cast<float>(rng.uniform(lo, 1.0));
   return grid;
 }
 
@@ -134,18 +142,19 @@ class RasterWear : public WearSink {
 
 }  // namespace
 
-void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed) {
+void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed,
+             double strength) {
   Rng rng{seed | 1};
   cairo_surface_flush(cairo_get_target(cr));
   cairo_matrix_t mmToPx;
   cairo_get_matrix(cr, &mmToPx);
   RasterWear sink(raster, mmToPx);
-  wear(sink, rng, mm, elliptic);
+  wear(sink, rng, mm, elliptic, strength);
   // Uneven ink: value noise at about 0.4 mm, multiplied into the coverage. Interpolated a row
   // at a time: the grid's columns are blended for the row once, then along it.
   const double cell = std::max(2.0, 0.4 * pxPerMm);
   const int gw = static_cast<int>(raster.width / cell) + 2, gh = static_cast<int>(raster.height / cell) + 2;
-  const std::vector<float> grid = inkNoise(rng, gw, gh);
+  const std::vector<float> grid = inkNoise(rng, gw, gh, strength);
   std::vector<int> column(raster.width);
   std::vector<float> along(raster.width);
   for (int x = 0; x < raster.width; ++x) {

@@ -32,11 +32,16 @@ void cloudPath(cairo_t* cr, double cx, double cy, double r, double shrink, doubl
 
 void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer) {
   cairo_t* cr = p.cr();
-  ShapeMm mm = shapeMm(Shape::Cloud);
+  ShapeMm mm = styleMm(p.style());
   const double r = mm.h / 2;
   const double c1 = r, c2 = mm.w - r, cy = mm.h / 2;
-  const double line = 0.9;
-  if (layer != Layer::Text) {
+  // The contour line: 0.9 mm on templates (which all have the single border); a design's border
+  // style or width sets it, and without a border the clouds are not drawn at all.
+  double line = 0.9;
+  if (const DesignLayout* l = p.style().layout.get())
+    line = l->borderMm >= 0 ? l->borderMm : borderMm(p.style().border, 0.75).outer;
+  const bool outline = p.yin() || line > 0;
+  if (layer != Layer::Text && outline) {
     // Union of both clouds: non-zero filling of all discs drawn clockwise.
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
     p.inkMode();

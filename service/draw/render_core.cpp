@@ -27,6 +27,13 @@ ShapeMm shapeMm(Shape s) {
   return {42, 42};
 }
 
+ShapeMm styleMm(const StampStyle& style) {
+  ShapeMm mm = shapeMm(style.shape);
+  if (style.layout && style.layout->widthMm > 0 && style.layout->heightMm > 0)
+    mm = {style.layout->widthMm, style.layout->heightMm};
+  return mm;
+}
+
 uint64_t fnv1a(std::u32string_view text, uint64_t h) {
   for (char32_t c : text) {
     for (int k = 0; k < 4; ++k) {
@@ -612,7 +619,7 @@ StampText splitStampText(const StampStyle& style, std::u32string_view text) {
 double emboldenMm(const FontSet& fonts, const StampStyle& style) {
   // Kai strokes are thin next to carved or printed seal text; give them body.
   if (style.script == Script::Kai || (style.script == Script::Zhuan && !fonts.hasOwnFace(Script::Zhuan))) {
-    ShapeMm mm = shapeMm(style.shape);
+    ShapeMm mm = styleMm(style);
     return 0.12 * std::min(mm.w, mm.h) / 20.0;
   }
   return 0.0;
@@ -621,7 +628,12 @@ double emboldenMm(const FontSet& fonts, const StampStyle& style) {
 void drawShape(Painter& p, const StampText& text, Layer layer) {
   switch (p.style().shape) {
     case Shape::Round:
-    case Shape::Oval: drawEllipseSeal(p, text.body, text.horizontal, layer); break;
+    case Shape::Oval:
+      if (p.style().layout)
+        drawEllipseDesign(p, text.body, layer);
+      else
+        drawEllipseSeal(p, text.body, text.horizontal, layer);
+      break;
     case Shape::Square:
     case Shape::Rect: drawFrameSeal(p, text.body); break;
     case Shape::Long: drawLongSeal(p, text.body); break;
@@ -638,6 +650,19 @@ BorderMm borderMm(Border b, double scale) {
     case Border::None: return {0, 0, 0};
   }
   return {1.2 * scale, 0, 0};
+}
+
+BorderMm designBorder(const StampStyle& style, BorderMm bd, double scale) {
+  if (!style.layout) return bd;
+  const DesignLayout& l = *style.layout;
+  if (l.borderMm >= 0) bd.outer = l.borderMm;
+  if (l.innerRingMm >= 0) {
+    if (bd.inner <= 0 && l.innerRingMm > 0) bd.gap = 0.6 * scale;
+    bd.inner = l.innerRingMm;
+  }
+  if (l.innerGapMm >= 0 && bd.inner > 0) bd.gap = l.innerGapMm;
+  if (bd.inner <= 0) bd.inner = 0, bd.gap = 0;
+  return bd;
 }
 
 }  // namespace tambrel::draw

@@ -30,6 +30,8 @@ struct ShapeMm {
 
 // The real size of each seal shape, mm: the usual norms (42 mm company seal, 20 mm personal).
 ShapeMm shapeMm(Shape s);
+// The size a style draws at: its shape's norm, or a design's own width and height.
+ShapeMm styleMm(const StampStyle& style);
 
 template <typename T, void (*Destroy)(T*)>
 struct CairoDeleter {
@@ -140,6 +142,8 @@ class Painter {
 
   cairo_t* cr() const { return cr_; }
   const StampStyle& style() const { return style_; }
+  const FontSet& fonts() const { return fonts_; }
+  MarkRecorder* recorder() const { return recorder_; }
 
  private:
   Glyph lookUp(char32_t c);
@@ -161,6 +165,8 @@ struct BorderMm {
   double inner;  // 0 when there is no inner line
 };
 BorderMm borderMm(Border b, double scale);
+// A style's border after a design's own widths (the same border without a layout).
+BorderMm designBorder(const StampStyle& style, BorderMm bd, double scale);
 
 // Shape families, each in its own file.
 
@@ -171,6 +177,21 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
 void drawFrameSeal(Painter& p, std::u32string_view text);  // square, rectangle
 void drawLongSeal(Painter& p, std::u32string_view text);
 void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer);  // the clouds are the fixed layer
+// A round or oval seal of a user's design (style().layout set): every part placed by the
+// layout, the norm's proportions wherever it leaves a value unset.
+void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer);
+
+// Arc text of round and oval seals (render_ellipse.cpp). arcText sets a text along the upper arc
+// of the ellipse of outer half-axes (outerA, outerB), glyphs h mm high, spread over at most
+// maxSpanDeg centred at centreDeg (0: the top, clockwise positive); pitchMm > 0 fixes the
+// distance between glyph centres instead of spreading them. bottomArcText sets small glyphs
+// along the bottom, reading left to right; bottomCode is the 13-digit code templates derive
+// from their text.
+void arcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB, double h,
+             double maxSpanDeg, double centreDeg = 0, double pitchMm = 0);
+void bottomArcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB,
+                   double h, double widthRatio);
+std::u32string bottomCode(std::u32string_view text);
 
 // The inner field of a framed seal (square, rectangle, long), mm.
 struct Field {
@@ -239,10 +260,13 @@ class WearSink {
   virtual void patch(double x, double y, double r, double alpha) = 0;    // radial fade, alpha at the centre
 };
 uint64_t agedSeed(const StampStyle& style, std::u32string_view text);
-void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic);
-// Density multipliers (0.8..1) of a gw × gh value-noise grid.
-std::vector<float> inkNoise(Rng& rng, int gw, int gh);
+// How strongly a style is aged: 1 is the templates' look, 0..2 a design's intensity 0..100.
+double agedStrength(const StampStyle& style);
+void wear(WearSink& sink, Rng& rng, ShapeMm mm, bool elliptic, double strength = 1);
+// Density multipliers (0.8..1 at strength 1) of a gw × gh value-noise grid.
+std::vector<float> inkNoise(Rng& rng, int gw, int gh, double strength = 1);
 // Wears a raster whose context is in millimetres; the noise cells are about 0.4 mm.
-void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed);
+void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool elliptic, uint64_t seed,
+             double strength = 1);
 
 }  // namespace tambrel::draw

@@ -14,7 +14,6 @@
 #include "text/text.h"
 
 namespace tambrel::draw {
-namespace {
 
 // Thirteen-digit code printed along the bottom of round and oval seals, derived from the text.
 std::u32string bottomCode(std::u32string_view text) {
@@ -26,6 +25,8 @@ std::u32string bottomCode(std::u32string_view text) {
   }
   return code;
 }
+
+namespace {
 
 // Arc-length table of an ellipse point p(t) = (a sin t, -b cos t), t in [-pi, pi]
 // (t = 0 at the top, growing clockwise), for placing glyphs evenly along ovals.
@@ -81,12 +82,14 @@ class EllipseArc {
   std::shared_ptr<const std::vector<double>> table_;
 };
 
+}  // namespace
+
 // Places glyphs of height h along the upper arc of the text ellipse, centred at the top,
 // spread over at most maxSpanDeg of the parameter range; narrows and then shrinks glyphs
 // that would not fit. CJK characters take a square each; Latin letters sit on a baseline that
 // follows the arc, at their own advances, so they read as words.
 void arcText(Painter& p, std::u32string_view text, double cx, double cy, double outerA, double outerB, double h,
-             double maxSpanDeg) {
+             double maxSpanDeg, double centreDeg, double pitchMm) {
   const size_t n = text.size();
   if (n == 0) return;
   // Latin letters a little larger than the CJK em, so capitals stand about as tall.
@@ -100,11 +103,19 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
   for (int attempt = 0; attempt < 12; ++attempt) {
     EllipseArc arc(a, b);
     double maxSpan = arc.lengthAt(maxSpanDeg / 2 * kDeg) * 2;
+    // A span turned away from the top: arc lengths are counted from its middle, and the span is
+    // what the ellipse gives between its two ends there.
+    const double from = centreDeg == 0 ? 0 : arc.lengthAt(centreDeg * kDeg);
+    const double full = arc.lengthAt(kPi) * 2;
+    if (centreDeg != 0) {
+      double lo = arc.lengthAt((centreDeg - maxSpanDeg / 2) * kDeg), hi = arc.lengthAt((centreDeg + maxSpanDeg / 2) * kDeg);
+      maxSpan = hi >= lo ? hi - lo : hi - lo + full;
+    }
     const double latinEm = h * kLatinSize;
     std::vector<double> natural(n);
     double total = 0;
     for (size_t i = 0; i < n; ++i) {
-      natural[i] = isLatin(i) ? latin[i].ext.x_advance / 100.0 * latinEm : width * 1.12;
+      natural[i] = isLatin(i) ? latin[i].ext.x_advance / 100.0 * latinEm : pitchMm > 0 ? pitchMm : width * 1.12;
       total += natural[i];
     }
     const double f = maxSpan / total;
@@ -129,7 +140,8 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
       return len;
     };
     double g = f;
-    if (f > 1) {
+    if (f > 1 && pitchMm > 0) g = 1;  // a fixed pitch is kept, not spread
+    else if (f > 1) {
       double lo = 1, hi = 1.6;
       for (int k = 0; k < 40; ++k) {
         double mid = (lo + hi) / 2;
@@ -140,10 +152,18 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
     std::vector<double> advance(n);
     double span = 0;
     for (size_t i = 0; i < n; ++i) span += advance[i] = natural[i] * (f > 1 ? std::min(g, cap(i)) : f);
+    // A fixed pitch narrows glyphs only to what the pitch leaves them.
+    const double q2 = pitchMm > 0 ? std::min(q, pitchMm * std::min(1.0, f) / (width * 1.08)) : q;
     double s = -span / 2;
     bool latinPath = false;
     for (size_t i = 0; i < n; ++i) {
-      double t = arc.paramAt(s + advance[i] / 2);
+      double at = s + advance[i] / 2;
+      if (centreDeg != 0) {
+        at += from;
+        if (at > full / 2) at -= full;
+        if (at < -full / 2) at += full;
+      }
+      double t = arc.paramAt(at);
       s += advance[i];
       double x = cx + a * std::sin(t), y = cy - b * std::cos(t);
       if (isLatin(i)) {
@@ -154,7 +174,7 @@ void arcText(Painter& p, std::u32string_view text, double cx, double cy, double 
       } else {
         // Looking up the character's outline clears the path: fill the letters before it first.
         if (latinPath) p.fillMarks(), latinPath = false;
-        p.drawChar(text[i], {x, y, width * q, h, arc.tangentAngle(t), Fit::Em});
+        p.drawChar(text[i], {x, y, width * q2, h, arc.tangentAngle(t), Fit::Em});
       }
     }
     if (latinPath) p.fillMarks();
@@ -180,8 +200,6 @@ void bottomArcText(Painter& p, std::u32string_view text, double cx, double cy, d
     p.drawChar(text[i], {x, y, h * widthRatio, h, arc.tangentAngle(t) + kPi, Fit::Em});
   }
 }
-
-}  // namespace
 
 void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer) {
   cairo_t* cr = p.cr();

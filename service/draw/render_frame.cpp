@@ -13,9 +13,9 @@ namespace tambrel::draw {
 Field drawFrame(Painter& p) {
   cairo_t* cr = p.cr();
   const StampStyle& st = p.style();
-  ShapeMm mm = shapeMm(st.shape);
+  ShapeMm mm = styleMm(st);
   const double scale = std::min(mm.w, mm.h) / 20.0;
-  BorderMm bd = borderMm(st.border, scale * 0.8);
+  BorderMm bd = designBorder(st, borderMm(st.border, scale * 0.8), scale * 0.8);
   const double corner = 0.8 * scale;
 
   // The inner border: cut out of a yin field, inked on a yang one (the mode is set before).

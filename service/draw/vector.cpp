@@ -121,7 +121,7 @@ class Recorder final : public MarkRecorder, public WearSink {
 
 Picture record(const FontSet& fonts, const StampStyle& style, std::u32string_view text) {
   Picture pic;
-  pic.mm = shapeMm(style.shape);
+  pic.mm = styleMm(style);
   pic.rgb = style.color & 0xFFFFFF;
   // Only paths are built, never painted, so the surface's size does not matter.
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1));
@@ -135,12 +135,12 @@ Picture record(const FontSet& fonts, const StampStyle& style, std::u32string_vie
   drawShape(painter, splitStampText(style, text), Layer::All);
   if (style.aged) {
     Rng rng{agedSeed(style, text) | 1};
-    wear(recorder, rng, pic.mm, style.shape == Shape::Round || style.shape == Shape::Oval);
+    wear(recorder, rng, pic.mm, style.shape == Shape::Round || style.shape == Shape::Oval, agedStrength(style));
     Noise noise;
     noise.x0 = noise.y0 = -kMarginMm;
     noise.gw = static_cast<int>((pic.mm.w + 2 * kMarginMm) / kNoiseCellMm) + 2;
     noise.gh = static_cast<int>((pic.mm.h + 2 * kMarginMm) / kNoiseCellMm) + 2;
-    noise.values = inkNoise(rng, noise.gw, noise.gh);
+    noise.values = inkNoise(rng, noise.gw, noise.gh, agedStrength(style));
     pic.noise = std::move(noise);
   }
   return pic;

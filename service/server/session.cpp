@@ -133,7 +133,8 @@ bool Session::peerGone() {
 void Session::read() {
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_->options.headerLimit));
-  parser_->body_limit(0);
+  // A design's JSON is the one body accepted; a longer announced length fails with the header.
+  parser_->body_limit(Site::kMaxBodyBytes);
   auto wait = std::chrono::steady_clock::duration(server_->options.timeout);
   if (server_->stopping && !received()) wait = std::min(wait, std::chrono::steady_clock::duration(server_->options.stopIdle));
   timedOut_ = false;
@@ -188,8 +189,10 @@ void Session::onHeader(beast::error_code ec) {
   }
   if (ec) {
     // Malformed or over-long requests get an answer and the connection is closed.
-    int status = ec == http::error::header_limit ? 431 : 400;
-    respondError(status, ec == http::error::header_limit ? "request header too large" : "bad request");
+    int status = ec == http::error::header_limit ? 431 : ec == http::error::body_limit ? 413 : 400;
+    respondError(status, ec == http::error::header_limit ? "request header too large"
+                         : status == 413                 ? "request body not accepted"
+                                                         : "bad request");
     return;
   }
   auto coding = finalTransferCoding(parser_->get());
@@ -197,6 +200,13 @@ void Session::onHeader(beast::error_code ec) {
     respondError(400, "unsupported transfer coding");
     return;
   }
+  // Only a design POSTed as JSON has a body to read, and a small one.
+  const size_t limit = Site::bodyLimit(parser_->get().method_string(), parser_->get().target());
+  if (limit == 0 && parser_->content_length().value_or(0) > 0) {
+    respondError(413, "request body not accepted");
+    return;
+  }
+  parser_->body_limit(limit);
   if (parser_->is_done()) {
     handle();
     return;
@@ -204,8 +214,8 @@ void Session::onHeader(beast::error_code ec) {
   readBody();
 }
 
-// A chunked body was announced; none is accepted (body_limit 0), but an empty one is read to
-// its end so that the next request starts where it should.
+// A body was announced; none is accepted (body_limit 0) except a design's JSON, but an empty
+// chunked one is read to its end so that the next request starts where it should.
 void Session::readBody() {
   stream_.expires_after(server_->options.timeout);
   http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
@@ -235,7 +245,11 @@ void Session::handle() {
     finish(std::move(r));
     return;
   }
-  Response r = server_->site.respond(req.method_string(), target, {req[http::field::accept_encoding]});
+  if (!req.body().empty() && req.method() != http::verb::post) {
+    respondError(413, "request body not accepted");
+    return;
+  }
+  Response r = server_->site.respond(req.method_string(), target, {req[http::field::accept_encoding]}, req.body());
   if (r.deferred) {
     defer(std::move(r.deferred));
     return;

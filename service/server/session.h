@@ -57,7 +57,7 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::beast::tcp_stream stream_;
   boost::asio::steady_timer timer_;
   boost::beast::flat_buffer buffer_{8192};
-  std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   std::optional<boost::beast::http::response<Body>> response_;
   std::optional<boost::beast::http::response_serializer<Body>> serializer_;
   std::shared_ptr<const std::string> body_;

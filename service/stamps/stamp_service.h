@@ -55,8 +55,10 @@ class StampService {
   unsigned long long cacheMisses() const { return misses_.load(std::memory_order_relaxed); }
 
   const LruCache& cache() const { return cache_; }
-  const Catalog& catalog() const { return catalog_; }
+  // The picture cache and the faces, for the design endpoints beside these.
+  LruCache& pictureCache() { return cache_; }
   const FontSet& fonts() const { return fonts_; }
+  const Catalog& catalog() const { return catalog_; }
   const ServiceOptions& options() const { return options_; }
 
  private:

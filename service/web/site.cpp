@@ -83,9 +83,15 @@ Site::Site(StampService& stamps, WebOptions options)
     : stamps_(stamps),
       thumbnailVersion_(drawingVersion(stamps.fonts())),
       pages_(stamps.catalog(), (options.thumbnailVersion = thumbnailVersion_, std::move(options))),
-      glyphs_(stamps.fonts()) {}
+      glyphs_(stamps.fonts()),
+      designs_(stamps.catalog(), stamps.fonts(), stamps.pictureCache()) {}
 
-Response Site::respond(std::string_view method, std::string_view target, const RequestHeaders& headers) {
+Response Site::respond(std::string_view method, std::string_view target, const RequestHeaders& headers,
+                       std::string_view body) {
+  // The one method beyond GET and HEAD: a design sent as JSON, to the design paths alone. Designs
+  // are drawn on the render pool like every other picture.
+  if (method == "POST" && bodyLimit(method, target) > 0 && target.size() <= stamps_.options().maxTargetLength)
+    return design(method, target, body);
   if (auto refused = screenRequest(method, target, stamps_.options().maxTargetLength)) return std::move(*refused);
   const size_t q = target.find('?');
   const std::string_view path = target.substr(0, q);
@@ -94,6 +100,7 @@ Response Site::respond(std::string_view method, std::string_view target, const R
   // which lookup is cheaper: the page's is one map search.
   if (auto page = pages_.handle(path, headers.acceptEncoding)) return std::move(*page);
   if (path == "/glyphs") return glyphs_.answer(query);
+  if (path.starts_with("/design")) return design(method, target, {});
   if (path == "/favicon.ico")
     return afterward(stamps_.respond(method, kFaviconPath), [](Response& icon) {
       if (icon.status == 200) setHeader(icon, "Cache-Control", "public, max-age=86400");
@@ -104,6 +111,15 @@ Response Site::respond(std::string_view method, std::string_view target, const R
   return afterward(stamps_.respond(method, target), [versioned](Response& r) {
     if (versioned && r.status == 200) setHeader(r, "Cache-Control", "public, max-age=31536000, immutable");
   });
+}
+
+Response Site::design(std::string_view method, std::string_view target, std::string_view body) {
+  Response later;
+  later.deferred = [this, m = std::string(method), t = std::string(target), b = std::string(body)] {
+    if (auto answer = designs_.handle(m, t, b)) return std::move(*answer);
+    return stamps_.handle(m, t);  // not a design path after all: the stamp endpoints' 404
+  };
+  return later;
 }
 
 }  // namespace tambrel

@@ -1,11 +1,13 @@
 // The service as the network sees it: every request passes the common checks, then goes to the
-// page and its files (/, /templates.json, /download, /glyphs, /favicon.ico) or to the stamp
-// endpoints. This is the one place that knows both, so neither of them needs the other.
+// page and its files (/, /templates.json, /download, /glyphs, /favicon.ico), the design
+// endpoints (/design.*) or the stamp endpoints. POST is taken only by the design endpoints, with
+// a small JSON body. This is the one place that knows them all, so none of them needs another.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "design/design_service.h"
 #include "stamps/response.h"
 #include "stamps/stamp_service.h"
 #include "web/glyph_check.h"
@@ -24,10 +26,19 @@ class Site {
 
   // The answer, or for costly work a deferred one (stamps/response.h) for the server's render
   // pool: the server never renders on the threads that serve connections.
-  Response respond(std::string_view method, std::string_view target, const RequestHeaders& headers = {});
+  Response respond(std::string_view method, std::string_view target, const RequestHeaders& headers = {},
+                   std::string_view body = {});
   // The same, with deferred work done inline (tests, the fuzzer).
   Response handle(std::string_view method, std::string_view target, const RequestHeaders& headers = {}) {
     return complete(respond(method, target, headers));
+  }
+  Response handle(std::string_view method, std::string_view target, std::string_view body) {
+    return complete(respond(method, target, {}, body));
+  }
+  // The largest body any request may have, and the one this request may have (0: none).
+  static constexpr size_t kMaxBodyBytes = design::Limits::kMaxJsonBytes;
+  static size_t bodyLimit(std::string_view method, std::string_view target) {
+    return DesignService::bodyLimit(method, target);
   }
 
   StampService& stamps() { return stamps_; }
@@ -39,6 +50,9 @@ class Site {
   std::string thumbnailVersion_;
   WebPages pages_;
   GlyphCheck glyphs_;
+  DesignService designs_;
+
+  Response design(std::string_view method, std::string_view target, std::string_view body);
 };
 
 // A value that changes whenever the pictures this process draws may change: the executable's

@@ -26,8 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Site* site = new Site(*service, WebOptions{});
   if (size == 0) return 0;
   std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 4) {
+  switch (data[0] % 6) {
     case 0: site->handle("GET", input); break;
+    // Designs drawn small, from a query and from JSON: the checks must bound everything drawn.
+    case 4: site->handle("GET", "/design.png?px=64&" + input); break;
+    case 5: site->handle("POST", "/design.svg", input); break;
     case 1: service->handle("GET", "/aosbegin.php?" + input); break;
     case 2: service->handle("HEAD", "/stamp/" + input); break;
     default: {

@@ -331,7 +331,7 @@ TEST_F(SiteTest, IconGlyphsAndCompressionThroughTheFrontDoor) {
   EXPECT_EQ(icon.contentType, "image/png");
   EXPECT_EQ(pngSize(*icon.body), (std::pair<int, int>{64, 64}));
   EXPECT_EQ(*site.handle("GET", "/glyphs?text=%F0%9F%98%80").body, "{\"missing\":[\"😀\"]}\n");
-  EXPECT_EQ(header(site.handle("GET", "/maker.js", {"gzip"}), "Content-Encoding"), "gzip");
+  EXPECT_EQ(header(site.handle("GET", "/maker.js", RequestHeaders{"gzip"}), "Content-Encoding"), "gzip");
   EXPECT_EQ(header(site.handle("GET", "/maker.js"), "Content-Encoding"), "");
 }
 

@@ -458,11 +458,17 @@ function startMaker() {
     writeAddress({ id: selected ? selected.id : 0, text: textInput.value, size: sizeInput.value });
   }
 
+  // The designer opens with the chosen template's look and the text typed so far.
+  $('design-from').addEventListener('click', () => {
+    if (selected) $('design-from').href = `/designer.html?tpl=${selected.id}&text=${encodeURIComponent(textInput.value.trim())}`;
+  });
+
   function choose(template) {
     selected = template;
     gallery.select(template);
     $('chosen-title').textContent = `${template.title}（${template.id}）`;
     $('capacity').textContent = `最多 ${template.capacity} 个字`;
+    $('design-from').href = `/designer.html?tpl=${template.id}`;
     for (const img of [$('chosen-thumb'), $('picked-thumb')]) {
       img.sizes = img.id === 'chosen-thumb' ? '4rem' : '2.5rem';
       setThumbnail(img, template, 0);

@@ -1,0 +1,371 @@
+// The seal designer: every field of a design as a control, the service's picture of it as the
+// preview. The design lives in the page's address as the service's query form, so a link (or a
+// reload) reproduces it; undo and redo walk the designs the page has shown. The service checks
+// every value and says what is wrong, field by field; the page shows its Chinese message by the
+// control it belongs to.
+//
+// Everything that came from a request, a file or the user reaches the page through
+// textContent, values and attributes, never as markup.
+
+const $ = (id) => document.getElementById(id);
+
+// Query keys and JSON paths, as the service names them (design.cpp, kKeys).
+const KEYS = [
+  ['v', 'version'], ['shape', 'shape'], ['w', 'width'], ['h', 'height'], ['color', 'color'], ['relief', 'relief'],
+  ['b', 'border.style'], ['bw', 'border.width'], ['ir', 'border.inner'], ['ig', 'border.gap'],
+  ['t', 'text.value'], ['tf', 'text.font'], ['ts', 'text.size'], ['tsp', 'text.spacing'], ['ta', 'text.start'],
+  ['tb', 'text.end'], ['i', 'inner.value'], ['if', 'inner.font'], ['is', 'inner.size'], ['c', 'centre.kind'],
+  ['cs', 'centre.size'], ['ct', 'centre.value'], ['cf', 'centre.font'],
+  ['l1', 'lines[0].value'], ['l1f', 'lines[0].font'], ['l1s', 'lines[0].size'], ['l1o', 'lines[0].offset'],
+  ['l2', 'lines[1].value'], ['l2f', 'lines[1].font'], ['l2s', 'lines[1].size'], ['l2o', 'lines[1].offset'],
+  ['l3', 'lines[2].value'], ['l3f', 'lines[2].font'], ['l3s', 'lines[2].size'], ['l3o', 'lines[2].offset'],
+  ['k', 'code.value'], ['kf', 'code.font'], ['ks', 'code.size'], ['a', 'aged.intensity'], ['s', 'aged.seed'],
+];
+const PATH_OF = new Map(KEYS);
+const KEY_OF = new Map(KEYS.map(([k, p]) => [p, k]));
+const DEFAULT = 'v=1&shape=round&color=D01010&t=%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0%E6%9C%89%E9%99%90%E5%85%AC%E5%8F%B8&tf=song&c=star';
+const DEBOUNCE_MS = 30;
+
+const form = $('design-form');
+const preview = () => $('design-preview');
+const statusLine = $('design-status');
+const errorList = $('design-errors');
+const codeOn = $('f-k-on');
+const zoom = $('zoom');
+let catalogue = null;
+let current = '';     // the query shown
+const undo = [];
+const redo = [];
+let serial = 0;
+let editStarted = 0;  // time of the edit the coming preview answers, for the measure
+let timer = 0;
+
+function setStatus(text, kind) {
+  statusLine.textContent = text;
+  statusLine.classList.toggle('error', kind === 'error');
+}
+
+function controls() {
+  return [...form.querySelectorAll('[data-key]')];
+}
+
+function option(value, label) {
+  const o = document.createElement('option');
+  o.value = value;
+  o.textContent = label;
+  return o;
+}
+
+function buildLines() {
+  const box = $('lines');
+  for (let n = 1; n <= 3; n += 1) {
+    const group = document.createElement('div');
+    group.className = 'line';
+    group.setAttribute('role', 'group');
+    group.setAttribute('aria-label', `第 ${n} 行`);
+    const fields = [
+      [`l${n}`, `第 ${n} 行文字`, 'text', n === 1 ? '例如：合同专用章' : ''],
+      [`l${n}f`, '字体', 'select', ''],
+      [`l${n}s`, '字高（毫米）', 'text', '自动'],
+      [`l${n}o`, '位置（毫米，向下为正）', 'text', '自动'],
+    ];
+    const row = document.createElement('div');
+    row.className = 'row';
+    for (const [key, label, kind, placeholder] of fields) {
+      const field = document.createElement('div');
+      field.className = 'field';
+      const l = document.createElement('label');
+      l.htmlFor = `f-${key}`;
+      l.textContent = label;
+      const input = document.createElement(kind === 'select' ? 'select' : 'input');
+      input.id = `f-${key}`;
+      input.dataset.key = key;
+      if (kind === 'select') input.className = 'fonts inherit';
+      else {
+        input.type = 'text';
+        if (key !== `l${n}`) input.inputMode = 'decimal';
+        input.placeholder = placeholder;
+      }
+      field.append(l, input);
+      (key === `l${n}` ? group : row).append(field);
+    }
+    group.append(row);
+    box.append(group);
+  }
+}
+
+function fillChoices() {
+  $('f-shape').replaceChildren(...catalogue.shapes.map((s) => option(s.id, `${s.name}（${s.width}×${s.height} 毫米）`)));
+  $('f-b').replaceChildren(option('', '单线'), ...catalogue.borders.filter((b) => b.id !== 'single').map((b) => option(b.id, b.name)));
+  $('f-c').replaceChildren(option('', '无'), ...catalogue.centres.filter((c) => c.id !== 'none').map((c) => option(c.id, c.name)));
+  for (const select of form.querySelectorAll('select.fonts')) {
+    const inherit = select.classList.contains('inherit');
+    const fonts = catalogue.fonts.map((f) => option(f.id, f.own ? f.name : `${f.name}（本服务无此字体，以${f.face}代替）`));
+    select.replaceChildren(...(inherit ? [option('', '同主文字'), ...fonts] : fonts));
+  }
+}
+
+// The form as the service's query form: empty controls are auto and stay out.
+function formToQuery() {
+  const q = new URLSearchParams();
+  q.set('v', '1');
+  for (const el of controls()) {
+    const key = el.dataset.key;
+    let value = el.value.trim();
+    if (key === 'color') value = value.replace('#', '').toUpperCase();
+    if (key === 'a' && value === '0') value = '';
+    if (key === 'k') {
+      if (codeOn.checked) q.set('k', value);
+      continue;
+    }
+    if (value !== '') q.set(key, value);
+  }
+  return q.toString().replace(/\+/g, '%20');
+}
+
+function queryToForm(query) {
+  const q = new URLSearchParams(query);
+  for (const el of controls()) {
+    const key = el.dataset.key;
+    let value = q.get(key) ?? '';
+    if (key === 'color') value = `#${(value || 'D01010').toLowerCase()}`;
+    if (key === 'shape' && !value) value = 'round';
+    if (key === 'tf' && !value) value = 'song';
+    if (key === 'a' && !value) value = '0';
+    if (key === 'relief' && value === 'yang') value = '';
+    if (key === 'b' && value === 'single') value = '';
+    if (key === 'c' && value === 'none') value = '';
+    el.value = value;
+  }
+  codeOn.checked = q.has('k');
+  updateZoomText();
+}
+
+// The service's canonical JSON as the query form.
+function jsonToQuery(design) {
+  const q = new URLSearchParams();
+  const walk = (value, path) => {
+    if (value === null || value === undefined) return;
+    if (Array.isArray(value)) {
+      value.forEach((v, i) => walk(v, `${path}[${i}]`));
+    } else if (typeof value === 'object') {
+      if (path === 'code') q.set('k', '');
+      for (const [k, v] of Object.entries(value)) walk(v, path ? `${path}.${k}` : k);
+    } else {
+      const key = KEY_OF.get(path);
+      if (!key) return;
+      const s = String(value);
+      if ((key === 'a' || key === 's') && s === '0') return;
+      if (s === '' && key !== 'k') return;
+      q.set(key, s);
+    }
+  };
+  walk(design, '');
+  return q.toString().replace(/\+/g, '%20');
+}
+
+function pixels() {
+  const box = $('canvas').getBoundingClientRect();
+  const css = Math.max(120, Math.min(box.width, 480)) * (Number(zoom.value) / 100);
+  return Math.round(Math.min(2048, Math.max(64, css * (window.devicePixelRatio || 1))));
+}
+
+function downloadPx() {
+  const n = Number($('download-px').value.trim());
+  return Number.isInteger(n) && n >= 64 && n <= 2048 ? n : 600;
+}
+
+function updateLinks() {
+  const px = downloadPx();
+  $('download-png').href = `/design.png?${current}&px=${px}`;
+  $('download-svg').href = `/design.svg?${current}`;
+  $('download-pdf').href = `/design.pdf?${current}`;
+  $('export-json').href = `/design.json?${current}`;
+  const name = (new URLSearchParams(current).get('t') || new URLSearchParams(current).get('ct') || '印章')
+    .replace(/[\\/:*?"<>|\u0000-\u001f\u007f]/g, '_').slice(0, 60);
+  for (const [id, ext] of [['download-png', 'png'], ['download-svg', 'svg'], ['download-pdf', 'pdf']]) $(id).download = `${name}.${ext}`;
+  $('export-json').download = `${name}.json`;
+  $('share-link').value = location.href;
+}
+
+function clearErrors() {
+  errorList.replaceChildren();
+  errorList.hidden = true;
+  for (const el of form.querySelectorAll('[aria-invalid]')) {
+    el.removeAttribute('aria-invalid');
+    el.removeAttribute('aria-describedby');
+  }
+}
+
+function showErrors(errors) {
+  clearErrors();
+  for (const e of errors) {
+    const li = document.createElement('li');
+    const key = KEY_OF.get(e.field) || e.field;
+    li.id = `error-${key}`;
+    li.textContent = e.zh;
+    li.lang = 'zh-CN';
+    li.title = e.en;
+    errorList.append(li);
+    const el = key === 'k' ? $('f-k') : form.querySelector(`[data-key="${CSS.escape(key)}"]`);
+    if (el) {
+      el.setAttribute('aria-invalid', 'true');
+      el.setAttribute('aria-describedby', li.id);
+    }
+  }
+  errorList.hidden = errors.length === 0;
+}
+
+function afterPaint(callback) {
+  requestAnimationFrame(() => setTimeout(callback, 0));
+}
+
+// Shows the service's picture of the query; the old picture stays until the new one is
+// decoded, and a design the service refuses keeps it and shows why.
+async function show(query, started, message = '预览已更新。') {
+  const mine = ++serial;
+  const url = `/design.png?${query}&px=${pixels()}`;
+  const next = new Image();
+  next.src = url;
+  try {
+    await next.decode();
+  } catch (e) {
+    if (mine !== serial) return;
+    try {
+      const reply = await fetch(url);
+      const body = await reply.json();
+      if (mine !== serial) return;
+      showErrors(body.errors || []);
+      setStatus('设计有误，预览保持上一张：请按提示修改。', 'error');
+    } catch (e2) {
+      if (mine === serial) setStatus('无法连接印章服务，请稍后再试。', 'error');
+    }
+    return;
+  }
+  if (mine !== serial) return;
+  next.id = 'design-preview';
+  next.alt = `印章预览：${new URLSearchParams(query).get('t') || new URLSearchParams(query).get('ct') || '无文字'}`;
+  next.style.width = `${Number(zoom.value)}%`;
+  preview().replaceWith(next);
+  clearErrors();
+  setStatus(message);
+  afterPaint(() => {
+    if (started) {
+      const took = performance.now() - started;
+      performance.measure('edit-to-preview', { start: started, end: performance.now() });
+      (window.designTimings = window.designTimings || []).push(took);
+    }
+    document.documentElement.dataset.previewed = String(mine);
+  });
+}
+
+function commit(query, { record = true, started = 0, message } = {}) {
+  if (query === current) return;
+  if (record && current) {
+    undo.push(current);
+    redo.length = 0;
+  }
+  current = query;
+  history.replaceState(null, '', `?${query}`);
+  $('undo').disabled = undo.length === 0;
+  $('redo').disabled = redo.length === 0;
+  updateLinks();
+  show(query, started, message);
+}
+
+function edited(event) {
+  if (!editStarted) editStarted = event.timeStamp || performance.now();
+  clearTimeout(timer);
+  timer = setTimeout(() => {
+    const started = editStarted;
+    editStarted = 0;
+    commit(formToQuery(), { started });
+  }, DEBOUNCE_MS);
+}
+
+function step(from, to) {
+  if (!from.length) return;
+  to.push(current);
+  const query = from.pop();
+  queryToForm(query);
+  current = '';
+  commit(query, { record: false });
+}
+
+function updateZoomText() {
+  $('zoom-value').textContent = `${zoom.value}%`;
+  zoom.setAttribute('aria-valuetext', `${zoom.value}%`);
+}
+
+async function importFile(file) {
+  const text = await file.text();
+  // The service checks it and answers the canonical design, or what is wrong.
+  const reply = await fetch('/design.json', { method: 'POST', body: text, headers: { 'Content-Type': 'application/json' } });
+  let body = null;
+  try {
+    body = await reply.json();
+  } catch (e) {
+    body = null;
+  }
+  if (!reply.ok) {
+    showErrors((body && body.errors) || [{ field: 'design', zh: '文件不是有效的设计', en: 'not a design' }]);
+    setStatus('导入失败：文件中的设计有误。', 'error');
+    return;
+  }
+  queryToForm(jsonToQuery(body));
+  commit(formToQuery(), { message: '已导入设计，预览已更新。' });
+}
+
+async function start() {
+  buildLines();
+  try {
+    const reply = await fetch('/design/fonts.json');
+    if (!reply.ok) throw new Error(`HTTP ${reply.status}`);
+    catalogue = await reply.json();
+  } catch (e) {
+    setStatus('无法载入字体列表，请刷新页面重试。', 'error');
+    return;
+  }
+  fillChoices();
+  const params = new URLSearchParams(location.search);
+  let query = location.search.slice(1);
+  if (params.has('tpl')) {
+    // "以此为模板设计": the template's look as a starting design.
+    const reply = await fetch(`/design/template.json?id=${encodeURIComponent(params.get('tpl'))}` +
+      `&text=${encodeURIComponent(params.get('text') || '')}`);
+    query = reply.ok ? jsonToQuery(await reply.json()) : DEFAULT;
+  }
+  if (!query) query = DEFAULT;
+  queryToForm(query);
+  commit(formToQuery(), { record: false });
+  form.addEventListener('input', edited);
+  form.addEventListener('change', edited);
+  form.addEventListener('submit', (e) => e.preventDefault());
+  codeOn.addEventListener('change', edited);
+  $('undo').addEventListener('click', () => step(undo, redo));
+  $('redo').addEventListener('click', () => step(redo, undo));
+  zoom.addEventListener('input', () => {
+    updateZoomText();
+    preview().style.width = `${zoom.value}%`;
+    clearTimeout(timer);
+    timer = setTimeout(() => show(current, 0), 150);
+  });
+  $('download-px').addEventListener('input', updateLinks);
+  $('import-json').addEventListener('change', (e) => {
+    const file = e.target.files && e.target.files[0];
+    if (file) importFile(file).catch(() => setStatus('导入失败：无法读取文件。', 'error'));
+    e.target.value = '';
+  });
+  // Ctrl+Z and Ctrl+Y (or Ctrl+Shift+Z) outside text boxes, which keep their own undo.
+  document.addEventListener('keydown', (e) => {
+    if (!(e.ctrlKey || e.metaKey)) return;
+    const inText = e.target instanceof HTMLInputElement && e.target.type === 'text';
+    if (inText) return;
+    const k = e.key.toLowerCase();
+    if (k === 'z' && !e.shiftKey) { e.preventDefault(); step(undo, redo); }
+    if (k === 'y' || (k === 'z' && e.shiftKey)) { e.preventDefault(); step(redo, undo); }
+  });
+  document.documentElement.dataset.ready = '1';
+}
+
+start();
