@@ -98,7 +98,8 @@ std::string zhField(std::string_view path) {
       {"aged.seed", "做旧种子"}};
   for (const auto& [p, zh] : kZh)
     if (p == path) return std::string(zh);
-  if (path.starts_with("lines[")) {
+  // "lines[N].what" of a real field; anything else (an unknown key) is named as it came.
+  if (path.size() > 9 && path.starts_with("lines[") && path[7] == ']' && path[8] == '.') {
     std::string n(1, path[6] + 1);
     std::string_view rest = path.substr(9);
     std::string what = rest == "value" ? "文字" : rest == "font" ? "字体" : rest == "size" ? "字号" : "位置";
@@ -123,6 +124,8 @@ class Reader {
   std::vector<bool> sawLine = std::vector<bool>(Limits::kMaxLines, false);
 
   void fail(std::string_view path, std::string zh, std::string en) {
+    // An unknown key is echoed, but never at length.
+    if (path.size() > 40) path = path.substr(0, 40);
     // One message per field: the first fault is the one to mend.
     for (const FieldError& e : errors)
       if (e.field == path) return;

@@ -134,6 +134,8 @@ TEST(Design, EachFaultIsNamedByFieldInBothLanguages) {
       {"shape=cloud&t=" + text::percentEncode("吉祥如意"), {"text.value"}},
       {"px=5000", {"px"}},
       {"zoom=2", {"zoom"}},
+      {"lines[=1", {"lines["}},  // unknown keys that look like a line's are named as they came
+      {"lines[0].valu=1", {"lines[0].valu"}},
       {"w=40&w=41", {"width"}},
       {"w=70&bw=9&tf=x", {"width", "border.width", "text.font"}},
   };
