@@ -363,9 +363,19 @@ TEST(Process, SecondSignalEndsTheStopAtOnce) {
 TEST(Process, HangUpDuringStartUpIsHarmless) {
   fs::path dir = scratch("hup");
   Stampd p({"--listen", "127.0.0.1:0", "--no-access-log"}, dir / "err.log");
-  // From just after the program has started (before that no program can take a signal) through
-  // the fonts' loading.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // As soon as the fonts are being read (a font file is open or mapped: the program is in its
+  // start-up, and still far from serving), SIGHUP after SIGHUP.
+  auto loadingFonts = [&] {
+    std::string maps = readFile("/proc/" + std::to_string(p.pid) + "/maps");
+    if (maps.find(".ttc") != std::string::npos || maps.find(".ttf") != std::string::npos) return true;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator("/proc/" + std::to_string(p.pid) + "/fd", ec)) {
+      std::string target = fs::read_symlink(e.path(), ec).string();
+      if (target.ends_with(".ttc") || target.ends_with(".ttf") || target.ends_with(".otf")) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 10000 && !loadingFonts(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   for (int i = 0; i < 20; ++i) {
     kill(p.pid, SIGHUP);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
