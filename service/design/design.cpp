@@ -398,24 +398,6 @@ std::vector<std::pair<const Key*, std::string>> fields(const Design& d) {
   return out;
 }
 
-void addJsonString(std::string& out, std::string_view s) {
-  out += '"';
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}
-
 // Flattens the JSON form into the query form's fields; faults in its shape are field errors.
 void flatten(const boost::json::value& v, const std::string& path, Reader& r,
              std::vector<std::pair<const Key*, std::string>>& out) {
@@ -576,7 +558,7 @@ std::string toJson(const Design& d) {
     const std::string* v = get(k);
     if (!v) return std::string("null");
     std::string s;
-    addJsonString(s, *v);
+    s += text::jsonString(*v);
     return s;
   };
   auto words = [&](std::string_view value, std::string_view font, std::string_view size) {
@@ -609,11 +591,11 @@ std::string errorsJson(const std::vector<FieldError>& errors) {
   for (size_t i = 0; i < errors.size(); ++i) {
     out += i ? ",\n" : "\n";
     out += "{\"field\":";
-    addJsonString(out, errors[i].field);
+    out += text::jsonString(errors[i].field);
     out += ",\"zh\":";
-    addJsonString(out, errors[i].zh);
+    out += text::jsonString(errors[i].zh);
     out += ",\"en\":";
-    addJsonString(out, errors[i].en);
+    out += text::jsonString(errors[i].en);
     out += "}";
   }
   return out + "]}\n";
@@ -733,7 +715,7 @@ std::string fontsJson(const FontSet& fonts) {
     const auto& s = kScripts[i];
     out += i ? ",\n" : "\n";
     out += "{\"id\":\"" + std::string(s.name) + "\",\"name\":\"" + std::string(s.zh) + "\",\"face\":";
-    addJsonString(out, fonts.forScript(s.value).name);
+    out += text::jsonString(fonts.forScript(s.value).name);
     out += std::string(",\"own\":") + (fonts.hasOwnFace(s.value) ? "true" : "false") + "}";
   }
   out += "],\n\"shapes\":[";

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -37,6 +38,25 @@ std::string percentDecode(std::string_view in) {
     }
     out.push_back(in[i]);
   }
+  return out;
+}
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
   return out;
 }
 

@@ -22,6 +22,9 @@ std::string percentDecode(std::string_view in);
 // Encodes everything except unreserved ASCII (RFC 3986) as %XX with upper-case hex, so the
 // result is pure ASCII and survives any client's re-encoding.
 std::string percentEncode(std::string_view in);
+// A JSON string literal of UTF-8 text, quotes included. '<', '>' and '&' are escaped too, so the
+// text stays inert even where someone inlines it into a page.
+std::string jsonString(std::string_view s);
 
 // Decodes UTF-8 into code points; nullopt for malformed, over-long, surrogate or out-of-range
 // sequences.

@@ -13,6 +13,7 @@
 
 #include <zlib.h>
 
+#include "text/text.h"
 #include "web/web_assets.h"
 
 namespace tambrel {
@@ -83,24 +84,7 @@ std::string htmlEscape(std::string_view s) {
   return out;
 }
 
-std::string jsonString(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-      // '<' and friends as escapes too: the text stays inert even if someone inlines it.
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+std::string jsonString(std::string_view s) { return text::jsonString(s); }
 
 std::string etagOf(std::string_view bytes) {
   std::uint64_t h = 14695981039346656037ull;
