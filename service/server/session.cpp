@@ -245,10 +245,6 @@ void Session::handle() {
     finish(std::move(r));
     return;
   }
-  if (!req.body().empty() && req.method() != http::verb::post) {
-    respondError(413, "request body not accepted");
-    return;
-  }
   Response r = server_->site.respond(req.method_string(), target, {req[http::field::accept_encoding]}, req.body());
   if (r.deferred) {
     defer(std::move(r.deferred));
