@@ -63,14 +63,65 @@ struct FixedKey {
   bool operator==(const FixedKey&) const = default;
 };
 
-// Coverage of the text-independent layers per template look and size, shared by all threads.
-// Bounded in bytes (least recently used first out) so that requests for many sizes cannot grow
-// it: at the usual sizes it holds every template, and a miss only costs the drawing it saves.
+// A text-independent layer kept as its inked stretches only: a ring or a frame covers a few
+// percent of its square, so a 1000 px layer takes tens of kilobytes rather than a megabyte, and
+// the cache below holds every template's layer at the usual sizes instead of thrashing. Laid
+// back onto a blank raster it gives the very bytes it was made from.
+class SparseLayer {
+ public:
+  SparseLayer(const std::vector<uint8_t>& alpha, int stride, int height) {
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* row = alpha.data() + static_cast<size_t>(y) * stride;
+      int x = 0;
+      while (x < stride) {
+        while (x < stride && !row[x]) ++x;
+        if (x == stride) break;
+        // A stretch runs on over short gaps: copying a few zeros costs less than a new stretch.
+        int end = x, gap = 0;
+        for (int i = x; i < stride && gap < kJoinGap; ++i) {
+          if (row[i])
+            end = i + 1, gap = 0;
+          else
+            ++gap;
+        }
+        stretches_.push_back({static_cast<size_t>(y) * stride + x, static_cast<uint32_t>(end - x)});
+        bytes_.insert(bytes_.end(), row + x, row + end);
+        x = end;
+      }
+    }
+    stretches_.shrink_to_fit();
+    bytes_.shrink_to_fit();
+  }
+
+  // Onto a zeroed raster of the size it was taken from.
+  void layOnto(uint8_t* alpha) const {
+    const uint8_t* from = bytes_.data();
+    for (const Stretch& s : stretches_) {
+      std::memcpy(alpha + s.offset, from, s.length);
+      from += s.length;
+    }
+  }
+
+  size_t footprint() const { return stretches_.size() * sizeof(Stretch) + bytes_.size() + sizeof(*this); }
+
+ private:
+  static constexpr int kJoinGap = 16;
+  struct Stretch {
+    size_t offset;
+    uint32_t length;
+  };
+  std::vector<Stretch> stretches_;
+  std::vector<uint8_t> bytes_;
+};
+
+// The text-independent layers per template look and size, shared by all threads. Bounded in
+// bytes (least recently used first out) so that requests for many sizes cannot grow it: at the
+// usual sizes it holds every template, and a miss only costs the drawing it saves.
 class FixedLayerCache {
  public:
-  static constexpr size_t kBudget = 8u << 20;
+  static constexpr size_t kBudget = 16u << 20;
 
-  std::shared_ptr<const std::vector<uint8_t>> find(const FixedKey& key) {
+  std::shared_ptr<const SparseLayer> find(const FixedKey& key) {
     std::lock_guard lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
       if (it->first == key) {
@@ -81,16 +132,16 @@ class FixedLayerCache {
     return nullptr;
   }
 
-  std::shared_ptr<const std::vector<uint8_t>> insert(const FixedKey& key, std::vector<uint8_t> alpha) {
-    auto value = std::make_shared<const std::vector<uint8_t>>(std::move(alpha));
-    if (value->size() > kBudget / 8) return value;  // a rare huge size: not worth a slot
+  std::shared_ptr<const SparseLayer> insert(const FixedKey& key, SparseLayer layer) {
+    auto value = std::make_shared<const SparseLayer>(std::move(layer));
+    if (value->footprint() > kBudget / 8) return value;  // a rare huge size: not worth a slot
     std::lock_guard lock(mutex_);
     for (const auto& entry : entries_)
       if (entry.first == key) return entry.second;  // another thread drew it meanwhile
     entries_.emplace_front(key, value);
-    bytes_ += value->size();
+    bytes_ += value->footprint();
     while (bytes_ > kBudget) {
-      bytes_ -= entries_.back().second->size();
+      bytes_ -= entries_.back().second->footprint();
       entries_.pop_back();
     }
     return value;
@@ -98,7 +149,7 @@ class FixedLayerCache {
 
  private:
   std::mutex mutex_;
-  std::list<std::pair<FixedKey, std::shared_ptr<const std::vector<uint8_t>>>> entries_;
+  std::list<std::pair<FixedKey, std::shared_ptr<const SparseLayer>>> entries_;
   size_t bytes_ = 0;
 };
 
@@ -146,7 +197,7 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
         key.centre = static_cast<int>(l->centre);
         key.lines = static_cast<int>(std::min<size_t>(l->lines.size(), 2));
       }
-      std::shared_ptr<const std::vector<uint8_t>> base = fixedLayers().find(key);
+      std::shared_ptr<const SparseLayer> base = fixedLayers().find(key);
       if (!base) {
         // Drawn exactly as the first strokes of a full render: a fresh context on a blank
         // surface with the same transformation and tolerance, so copying it changes no pixel.
@@ -156,9 +207,9 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
         Painter fixedPainter(fonts, style, fixedCr.get());
         drawShape(fixedPainter, split, Layer::Fixed);
         cairo_surface_flush(fixedSurface.get());
-        base = fixedLayers().insert(key, std::move(fixedRaster.alpha));
+        base = fixedLayers().insert(key, SparseLayer(fixedRaster.alpha, fixedRaster.stride, fixedRaster.height));
       }
-      std::memcpy(raster.alpha.data(), base->data(), raster.alpha.size());
+      base->layOnto(raster.alpha.data());
       cairo_surface_mark_dirty(surface.get());
       drawShape(painter, split, Layer::Text);
       break;

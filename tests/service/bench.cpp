@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -121,6 +123,13 @@ void Catalogue(benchmark::State& state) {
     if (!all[i].style.aged) slowestUnaged = std::max(slowestUnaged, medians.back());
   }
   std::sort(medians.begin(), medians.end());
+  // STAMPD_BENCH_LIST=1 lists every template's median, slowest last, to find what to work on.
+  if (std::getenv("STAMPD_BENCH_LIST"))
+    for (const auto& [ms, id] : medians) {
+      const StampStyle& style = Catalog::builtIn().byId(id)->style;
+      std::fprintf(stderr, "template %d  shape %d%s  %.3f ms\n", id, static_cast<int>(style.shape),
+                   style.aged ? "  aged" : "", ms);
+    }
   const auto at = [&](double q) { return medians[std::min(medians.size() - 1, static_cast<size_t>(q * medians.size()))]; };
   state.counters["slowest_ms"] = medians.back().first;
   state.counters["p95_ms"] = at(0.95).first;
