@@ -293,6 +293,83 @@ bool renderOutline(cairo_t* cr, FtOutline& o) {
   return ok;
 }
 
+// Contours as points one after another, each ending where `ends` says: flattened glyph
+// outlines in device space, ready to be grown.
+struct Contours {
+  struct P {
+    double x, y;
+  };
+  std::vector<P> pts;
+  std::vector<size_t> ends;
+  size_t begin = 0;
+
+  void clear() { pts.clear(), ends.clear(), begin = 0; }
+  static bool same(const P& a, const P& b) { return std::abs(a.x - b.x) <= 1e-6 && std::abs(a.y - b.y) <= 1e-6; }
+  void add(double x, double y) {
+    const P p{x, y};
+    if (pts.size() == begin || !same(pts.back(), p)) pts.push_back(p);
+  }
+  void endContour() {
+    // A closing point that repeats the first, like any repeated point, has no direction.
+    while (pts.size() > begin + 1 && same(pts[begin], pts.back())) pts.pop_back();
+    if (pts.size() - begin >= 3)
+      ends.push_back(pts.size());
+    else
+      pts.resize(begin);
+    begin = pts.size();
+  }
+};
+
+// A glyph's outline under `m`, its curves cut into chords that stray from them by at most the
+// tolerance (in device pixels, as cairo flattens). The number of chords per curve comes from
+// the curve's second differences, which bound how far a chord can fall from it (Wang's
+// formula), and the chords are stepped evenly along the curve. Doing this here rather than by
+// placing the path in cairo and copying it flat saves building two cairo paths per glyph.
+void flattenPlaced(const cairo_path_t& path, const cairo_matrix_t& m, double tolerance, Contours& out) {
+  double cx = 0, cy = 0, sx = 0, sy = 0;
+  auto map = [&](const cairo_path_data_t& d, double& x, double& y) {
+    x = d.point.x, y = d.point.y;
+    cairo_matrix_transform_point(&m, &x, &y);
+  };
+  for (int i = 0; i < path.num_data; i += path.data[i].header.length) {
+    const cairo_path_data_t* d = &path.data[i];
+    switch (d->header.type) {
+      case CAIRO_PATH_MOVE_TO:
+        out.endContour();
+        map(d[1], cx, cy);
+        sx = cx, sy = cy;
+        out.add(cx, cy);
+        break;
+      case CAIRO_PATH_LINE_TO:
+        map(d[1], cx, cy);
+        out.add(cx, cy);
+        break;
+      case CAIRO_PATH_CURVE_TO: {
+        double x1, y1, x2, y2, x3, y3;
+        map(d[1], x1, y1), map(d[2], x2, y2), map(d[3], x3, y3);
+        const double ddx = std::max(std::abs(cx - 2 * x1 + x2), std::abs(x1 - 2 * x2 + x3));
+        const double ddy = std::max(std::abs(cy - 2 * y1 + y2), std::abs(y1 - 2 * y2 + y3));
+        const double dd = std::sqrt(ddx * ddx + ddy * ddy);
+        const int n = std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * dd / tolerance))), 1, 1000);
+        const double step = 1.0 / n;
+        for (int k = 1; k < n; ++k) {
+          const double t = k * step, u = 1 - t;
+          const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, e = t * t * t;
+          out.add(a * cx + b * x1 + c * x2 + e * x3, a * cy + b * y1 + c * y2 + e * y3);
+        }
+        cx = x3, cy = y3;
+        out.add(cx, cy);
+        break;
+      }
+      case CAIRO_PATH_CLOSE_PATH:
+        out.endContour();
+        cx = sx, cy = sy;
+        break;
+    }
+  }
+  out.endContour();
+}
+
 // The outline of a glyph grown by `radius` all round, as filling the glyph and then stroking its
 // outline with round joins and twice the radius makes it, from the glyph's contours flattened
 // to lines in device space. Each contour is moved out by the radius: at a vertex that turns
@@ -301,37 +378,13 @@ bool renderOutline(cairo_t* cr, FtOutline& o) {
 // non-zero rule, the result is the union of the glyph and the stroke: where moved contours run
 // over each other the windings add up, and a counter narrower than the stroke closes. One fill
 // of about as many line segments as the glyph has points, rather than a fill and a stroke.
-void growOutline(const cairo_path_t& flat, double radius, double tolerance, FtOutline& out) {
-  struct P {
-    double x, y;
-  };
-  // The contours' points one after another; each contour ends where `ends` says.
-  thread_local std::vector<P> pts;
-  thread_local std::vector<size_t> ends;
-  pts.clear(), ends.clear();
-  auto same = [](const P& a, const P& b) { return std::abs(a.x - b.x) <= 1e-6 && std::abs(a.y - b.y) <= 1e-6; };
-  size_t begin = 0;
-  auto endContour = [&] {
-    // A closing point that repeats the first, like any repeated point, has no direction.
-    while (pts.size() > begin + 1 && same(pts[begin], pts.back())) pts.pop_back();
-    if (pts.size() - begin >= 3)
-      ends.push_back(pts.size());
-    else
-      pts.resize(begin);
-    begin = pts.size();
-  };
-  for (int i = 0; i < flat.num_data; i += flat.data[i].header.length) {
-    const cairo_path_data_t* d = &flat.data[i];
-    if (d->header.type == CAIRO_PATH_MOVE_TO) endContour();
-    if (d->header.type == CAIRO_PATH_MOVE_TO || d->header.type == CAIRO_PATH_LINE_TO) {
-      P p{d[1].point.x, d[1].point.y};
-      if (pts.size() == begin || !same(pts.back(), p)) pts.push_back(p);
-    }
-  }
-  endContour();
+void growOutline(const Contours& contours, double radius, double tolerance, FtOutline& out) {
+  using P = Contours::P;
+  const std::vector<P>& pts = contours.pts;
+  const std::vector<size_t>& ends = contours.ends;
   // Which way round the ink's contours run: the outer ones enclose the most area.
   double area = 0;
-  begin = 0;
+  size_t begin = 0;
   for (size_t end : ends) {
     for (size_t i = begin; i < end; ++i) {
       const P& p = pts[i];
@@ -517,22 +570,23 @@ bool Painter::boldByFreeType(const Glyph& g, double x, double y, double angle, d
   cairo_get_matrix(cr_, &m);
   if (!similarity(m)) return false;
   const double radius = emboldenMm / 2 * std::sqrt(std::abs(m.xx * m.yy - m.xy * m.yx));
-  place(g, x, y, angle, sx, sy, ax, ay);
-  cairo_identity_matrix(cr_);
-  PathPtr flat(cairo_copy_path_flat(cr_));
-  cairo_set_matrix(cr_, &m);
-  if (!flat || flat->status != CAIRO_STATUS_SUCCESS) {
-    fillMarks();
-    return true;
-  }
+  // The placement of place(), as one matrix from glyph units to device pixels.
+  cairo_matrix_t toDevice = m;
+  cairo_matrix_translate(&toDevice, x, y);
+  cairo_matrix_rotate(&toDevice, angle);
+  cairo_matrix_scale(&toDevice, sx, sy);
+  cairo_matrix_translate(&toDevice, -ax, -ay);
+  thread_local Contours flat;
+  flat.clear();
+  flattenPlaced(*g.outline, toDevice, cairo_get_tolerance(cr_), flat);
   thread_local FtOutline grown;
   grown.clear();
-  growOutline(*flat, radius, cairo_get_tolerance(cr_), grown);
+  growOutline(flat, radius, cairo_get_tolerance(cr_), grown);
   if (!grown.fits()) {
+    place(g, x, y, angle, sx, sy, ax, ay);
     fillMarks();
     return true;
   }
-  cairo_new_path(cr_);
   renderOutline(cr_, grown);  // fails only when FreeType runs out of memory: the glyph is then missing
   return true;
 }
