@@ -293,6 +293,110 @@ bool renderOutline(cairo_t* cr, FtOutline& o) {
   return ok;
 }
 
+// Fills an outline of straight edges onto the context's A8 target, in its operator, with the
+// non-zero rule: the exact area of each pixel covered, as FreeType's rasterizer computes it, by
+// accumulating each edge's signed area into a buffer the size of the outline's box and summing
+// along the rows. FreeType keeps its cells in lists sorted per row, which costs dear for the
+// many edges of a grown glyph; here an edge costs a few adds per pixel it crosses. Returns false
+// (drawing nothing) for an outline that leaves the target, for FreeType to clip.
+bool fillEdges(cairo_t* cr, const FtOutline& o) {
+  if (o.contours.empty()) return true;
+  cairo_surface_t* target = cairo_get_target(cr);
+  const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
+  long minX = o.points[0].x, maxX = minX, minY = o.points[0].y, maxY = minY;
+  for (const FT_Vector& v : o.points) {
+    minX = std::min(minX, v.x), maxX = std::max(maxX, v.x);
+    minY = std::min(minY, v.y), maxY = std::max(maxY, v.y);
+  }
+  if (minX < 0 || minY < 0 || maxX > 64L * width || maxY > 64L * height) return false;
+  const int ox = static_cast<int>(minX >> 6), oy = static_cast<int>(minY >> 6);
+  const int bw = static_cast<int>((maxX + 63) >> 6) - ox + 2, bh = static_cast<int>((maxY + 63) >> 6) - oy;
+  if (bh <= 0 || static_cast<size_t>(bw) * bh > (16u << 20)) return false;
+  // Zero between uses: each row is cleared as it is summed.
+  thread_local std::vector<float> area;
+  if (area.size() < static_cast<size_t>(bw) * bh) area.assign(static_cast<size_t>(bw) * bh, 0.0f);
+  float* a = area.data();
+
+  auto edge = [&](float x0, float y0, float x1, float y1) {
+    if (y0 == y1) return;
+    float dir = 1;
+    if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1), dir = -1;
+    const float dxdy = (x1 - x0) / (y1 - y0);
+    float x = x0;
+    const int yEnd = std::min(bh, static_cast<int>(std::ceil(y1)));
+    for (int y = static_cast<int>(y0); y < yEnd; ++y) {
+      float* row = a + static_cast<size_t>(y) * bw;
+      const float dy = std::min(static_cast<float>(y + 1), y1) - std::max(static_cast<float>(y), y0);
+      const float xNext = x + dxdy * dy;
+      const float d = dy * dir;
+      const float left = std::min(x, xNext), right = std::max(x, xNext);
+      const float leftFloor = std::floor(left);
+      const int li = static_cast<int>(leftFloor);
+      const float rightCeil = std::ceil(right);
+      const int ri = static_cast<int>(rightCeil);
+      if (ri <= li + 1) {
+        // Within one pixel: the part of the pixel right of the edge's middle is covered.
+        const float mid = 0.5f * (x + xNext) - leftFloor;
+        row[li] += d - d * mid;
+        row[li + 1] += d * mid;
+      } else {
+        // Across pixels: a triangle in the first, a trapezoid in the last, even steps between.
+        const float inv = 1 / (right - left);
+        const float lf = left - leftFloor;
+        const float a0 = 0.5f * inv * (1 - lf) * (1 - lf);
+        const float rf = right - rightCeil + 1;
+        const float am = 0.5f * inv * rf * rf;
+        row[li] += d * a0;
+        if (ri == li + 2) {
+          row[li + 1] += d * (1 - a0 - am);
+        } else {
+          const float a1 = inv * (1.5f - lf);
+          row[li + 1] += d * (a1 - a0);
+          for (int xi = li + 2; xi < ri - 1; ++xi) row[xi] += d * inv;
+          const float a2 = a1 + static_cast<float>(ri - li - 3) * inv;
+          row[ri - 1] += d * (1 - a2 - am);
+        }
+        row[ri] += d * am;
+      }
+      x = xNext;
+    }
+  };
+  size_t first = 0;
+  for (short last : o.contours) {
+    const size_t end = static_cast<size_t>(last) + 1;
+    for (size_t i = first; i < end; ++i) {
+      const FT_Vector& p = o.points[i];
+      const FT_Vector& q = o.points[i + 1 == end ? first : i + 1];
+      edge((p.x - 64.0f * ox) / 64, (p.y - 64.0f * oy) / 64, (q.x - 64.0f * ox) / 64, (q.y - 64.0f * oy) / 64);
+    }
+    first = end;
+  }
+
+  cairo_surface_flush(target);
+  uint8_t* data = cairo_image_surface_get_data(target);
+  const int stride = cairo_image_surface_get_stride(target);
+  const bool cut = cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR;
+  const int columns = std::min(bw, width - ox);
+  for (int y = 0; y < bh; ++y) {
+    float* row = a + static_cast<size_t>(y) * bw;
+    uint8_t* d = data + static_cast<size_t>(oy + y) * stride + ox;
+    float sum = 0;
+    for (int x = 0; x < bw; ++x) {
+      sum += row[x];
+      row[x] = 0;
+      // Coverage in 256ths, capped, as FreeType reports it.
+      const unsigned c = std::min(255u, static_cast<unsigned>(std::abs(sum) * 256));
+      if (!c || x >= columns) continue;
+      if (cut)
+        d[x] = static_cast<uint8_t>((d[x] * (255 - c) + 127) / 255);
+      else
+        d[x] = c == 255 ? 255 : static_cast<uint8_t>(c + (d[x] * (255 - c) + 127) / 255);
+    }
+  }
+  cairo_surface_mark_dirty(target);
+  return true;
+}
+
 // Contours as points one after another, each ending where `ends` says: flattened glyph
 // outlines in device space, ready to be grown.
 struct Contours {
@@ -587,7 +691,8 @@ bool Painter::boldByFreeType(const Glyph& g, double x, double y, double angle, d
     fillMarks();
     return true;
   }
-  renderOutline(cr_, grown);  // fails only when FreeType runs out of memory: the glyph is then missing
+  // FreeType fails only when it runs out of memory: the glyph is then missing.
+  if (!fillEdges(cr_, grown)) renderOutline(cr_, grown);
   return true;
 }
 
