@@ -299,6 +299,14 @@ bool renderOutline(cairo_t* cr, FtOutline& o) {
 // along the rows. FreeType keeps its cells in lists sorted per row, which costs dear for the
 // many edges of a grown glyph; here an edge costs a few adds per pixel it crosses. Returns false
 // (drawing nothing) for an outline that leaves the target, for FreeType to clip.
+// Ceiling of a value that is not negative, without the library call an x86-64 baseline build
+// makes of std::ceil.
+template <typename F>
+int ceilOf(F v) {
+  const int i = static_cast<int>(v);
+  return i + (static_cast<F>(i) < v);
+}
+
 bool fillEdges(cairo_t* cr, const FtOutline& o) {
   if (o.contours.empty()) return true;
   cairo_surface_t* target = cairo_get_target(cr);
@@ -323,17 +331,16 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
     if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1), dir = -1;
     const float dxdy = (x1 - x0) / (y1 - y0);
     float x = x0;
-    const int yEnd = std::min(bh, static_cast<int>(std::ceil(y1)));
+    const int yEnd = std::min(bh, ceilOf(y1));
     for (int y = static_cast<int>(y0); y < yEnd; ++y) {
       float* row = a + static_cast<size_t>(y) * bw;
       const float dy = std::min(static_cast<float>(y + 1), y1) - std::max(static_cast<float>(y), y0);
       const float xNext = x + dxdy * dy;
       const float d = dy * dir;
       const float left = std::min(x, xNext), right = std::max(x, xNext);
-      const float leftFloor = std::floor(left);
-      const int li = static_cast<int>(leftFloor);
-      const float rightCeil = std::ceil(right);
-      const int ri = static_cast<int>(rightCeil);
+      // The box starts at the outline's left: no coordinate here is negative, so a cast floors.
+      const int li = static_cast<int>(left), ri = ceilOf(right);
+      const float leftFloor = static_cast<float>(li), rightCeil = static_cast<float>(ri);
       if (ri <= li + 1) {
         // Within one pixel: the part of the pixel right of the edge's middle is covered.
         const float mid = 0.5f * (x + xNext) - leftFloor;
@@ -375,27 +382,36 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
   cairo_surface_flush(target);
   uint8_t* data = cairo_image_surface_get_data(target);
   const int stride = cairo_image_surface_get_stride(target);
-  const bool cut = cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR;
   const int columns = std::min(bw, width - ox);
-  for (int y = 0; y < bh; ++y) {
-    float* row = a + static_cast<size_t>(y) * bw;
-    uint8_t* d = data + static_cast<size_t>(oy + y) * stride + ox;
-    float sum = 0;
-    for (int x = 0; x < bw; ++x) {
-      sum += row[x];
-      row[x] = 0;
-      // Coverage in 256ths, capped, as FreeType reports it.
-      const unsigned c = std::min(255u, static_cast<unsigned>(std::abs(sum) * 256));
-      if (!c || x >= columns) continue;
-      if (cut)
-        d[x] = static_cast<uint8_t>((d[x] * (255 - c) + 127) / 255);
-      else
-        d[x] = c == 255 ? 255 : static_cast<uint8_t>(c + (d[x] * (255 - c) + 127) / 255);
+  // Ink d + c(1 - d) and cut d(1 - c) leave a pixel as it was where c is 0, so every pixel of
+  // the box takes the same steps, with no branch for the many it does not touch.
+  auto sweep = [&](auto blend) {
+    for (int y = 0; y < bh; ++y) {
+      float* row = a + static_cast<size_t>(y) * bw;
+      uint8_t* d = data + static_cast<size_t>(oy + y) * stride + ox;
+      float sum = 0;
+      int x = 0;
+      for (; x < columns; ++x) {
+        sum += row[x];
+        row[x] = 0;
+        // Coverage in 256ths, capped, as FreeType reports it.
+        const unsigned c = std::min(255u, static_cast<unsigned>(std::abs(sum) * 256));
+        d[x] = blend(d[x], c);
+      }
+      for (; x < bw; ++x) row[x] = 0;
     }
-  }
+  };
+  if (cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR)
+    sweep([](unsigned d, unsigned c) { return static_cast<uint8_t>((d * (255 - c) + 127) / 255); });
+  else
+    sweep([](unsigned d, unsigned c) { return static_cast<uint8_t>(c + (d * (255 - c) + 127) / 255); });
   cairo_surface_mark_dirty(target);
   return true;
 }
+
+// How far a chord may stray from a glyph's curve when the glyph is filled without growing, in
+// device pixels: about where FreeType stops dividing a curve.
+constexpr double kPlainGlyphTolerance = 0.1;
 
 // Contours as points one after another, each ending where `ends` says: flattened glyph
 // outlines in device space, ready to be grown.
@@ -454,7 +470,7 @@ void flattenPlaced(const cairo_path_t& path, const cairo_matrix_t& m, double tol
         const double ddx = std::max(std::abs(cx - 2 * x1 + x2), std::abs(x1 - 2 * x2 + x3));
         const double ddy = std::max(std::abs(cy - 2 * y1 + y2), std::abs(y1 - 2 * y2 + y3));
         const double dd = std::sqrt(ddx * ddx + ddy * ddy);
-        const int n = std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * dd / tolerance))), 1, 1000);
+        const int n = std::clamp(ceilOf(std::sqrt(0.75 * dd / tolerance)), 1, 1000);
         const double step = 1.0 / n;
         for (int k = 1; k < n; ++k) {
           const double t = k * step, u = 1 - t;
@@ -538,7 +554,7 @@ void growOutline(const Contours& contours, double radius, double tolerance, FtOu
         add(v.x + (n1x + n2x) * k, v.y + (n1y + n2y) * k);
       } else if (turn > 0) {
         const double angle = std::acos(cosine);
-        const int steps = std::max(1, static_cast<int>(std::ceil(angle / maxStep)));
+        const int steps = std::max(1, ceilOf(angle / maxStep));
         const double a0 = std::atan2(n1y, n1x);
         const double delta = std::atan2(n1x * n2y - n1y * n2x, cosine) / steps;
         for (int s = 0; s <= steps; ++s) add(v.x + radius * std::cos(a0 + s * delta), v.y + radius * std::sin(a0 + s * delta));
@@ -659,40 +675,58 @@ bool circleCoverage(const Circle* circles, size_t count, int width, int height, 
 
 void Painter::fillGlyph(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
                         double ay) {
-  if (emboldenMm > 0 && g.found && boldByFreeType(g, x, y, angle, sx, sy, ax, ay)) return;
+  if (g.found && glyphByEdges(g, x, y, angle, sx, sy, ax, ay)) return;
   place(g, x, y, angle, sx, sy, ax, ay);
   fillMarks();
 }
 
-// An emboldened glyph on a raster: its grown outline (see growOutline) filled once.
-bool Painter::boldByFreeType(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
-                             double ay) {
+// A glyph on a raster straight from its outline: flattened under its placement, grown when
+// emboldened (see growOutline), and filled once by fillEdges. Its curves are cut finer when it
+// is filled as it is, for they were FreeType's own curves before and the eye sees its edges.
+bool Painter::glyphByEdges(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
+                           double ay) {
   if (!freeTypeTarget()) return false;
-  // The stroke's pen is round in millimetres; it stays round on the raster only under a
-  // transformation that does not stretch.
   cairo_matrix_t m;
   cairo_get_matrix(cr_, &m);
-  if (!similarity(m)) return false;
-  const double radius = emboldenMm / 2 * std::sqrt(std::abs(m.xx * m.yy - m.xy * m.yx));
+  double radius = 0;
+  if (emboldenMm > 0) {
+    // The stroke's pen is round in millimetres; it stays round on the raster only under a
+    // transformation that does not stretch.
+    if (!similarity(m)) return false;
+    radius = emboldenMm / 2 * std::sqrt(std::abs(m.xx * m.yy - m.xy * m.yx));
+  }
   // The placement of place(), as one matrix from glyph units to device pixels.
   cairo_matrix_t toDevice = m;
   cairo_matrix_translate(&toDevice, x, y);
   cairo_matrix_rotate(&toDevice, angle);
   cairo_matrix_scale(&toDevice, sx, sy);
   cairo_matrix_translate(&toDevice, -ax, -ay);
+  const double tolerance = cairo_get_tolerance(cr_);
   thread_local Contours flat;
   flat.clear();
-  flattenPlaced(*g.outline, toDevice, cairo_get_tolerance(cr_), flat);
-  thread_local FtOutline grown;
-  grown.clear();
-  growOutline(flat, radius, cairo_get_tolerance(cr_), grown);
-  if (!grown.fits()) {
+  flattenPlaced(*g.outline, toDevice, radius > 0 ? tolerance : std::min(tolerance, kPlainGlyphTolerance), flat);
+  thread_local FtOutline edges;
+  edges.clear();
+  if (radius > 0) {
+    growOutline(flat, radius, tolerance, edges);
+  } else {
+    size_t begin = 0;
+    for (size_t end : flat.ends) {
+      for (size_t i = begin; i < end; ++i) {
+        edges.points.push_back({std::lrint(flat.pts[i].x * 64), std::lrint(flat.pts[i].y * 64)});
+        edges.tags.push_back(FT_CURVE_TAG_ON);
+      }
+      edges.contours.push_back(static_cast<short>(edges.points.size() - 1));
+      begin = end;
+    }
+  }
+  if (!edges.fits()) {
     place(g, x, y, angle, sx, sy, ax, ay);
     fillMarks();
     return true;
   }
   // FreeType fails only when it runs out of memory: the glyph is then missing.
-  if (!fillEdges(cr_, grown)) renderOutline(cr_, grown);
+  if (!fillEdges(cr_, edges)) renderOutline(cr_, edges);
   return true;
 }
 

@@ -150,7 +150,7 @@ class Painter {
   bool fillByFreeType();
   // Whether FreeType may paint on the target: an unclipped A8 image, opaque ink or a cut.
   bool freeTypeTarget();
-  bool boldByFreeType(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay);
+  bool glyphByEdges(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax, double ay);
 
   const FontSet& fonts_;
   const StampStyle& style_;

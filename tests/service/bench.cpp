@@ -202,7 +202,7 @@ BENCHMARK(RenderFormat)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(OneTemplate)
     ->ArgNames({"id", "px"})
-    ->ArgsProduct({{296, 306, 353, 363}, {300, 1000}})
+    ->ArgsProduct({{296, 306, 353, 357, 363}, {300, 1000}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(Catalogue)->ArgNames({"px"})->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(RenderOnly)->Unit(benchmark::kMillisecond);
