@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include <emmintrin.h>
+
 namespace tambrel {
 namespace {
 
@@ -230,13 +232,27 @@ void putSymbols(BitWriter& w, const Block& b, const Code& c) {
     bits |= static_cast<uint64_t>(c.distCode[0]) << (codeLen + extra);  // distance 1
     table[256 + len - kMinRun] = {bits, codeLen + extra + c.distLen[0]};
   }
-  for (size_t i = 0; i < b.count; ++i) {
-    const Entry& e = table[b.symbols[i]];
-    w.put(e.bits, e.count);
-    w.flush();
+  // The writer is worked on as a copy whose address never leaves here: the output bytes could
+  // otherwise alias the writer, and its state would go through memory at every symbol. Two
+  // symbols go in per store: no entry is longer than 21 bits (a 15-bit length code, 5 extra
+  // bits and the one-bit code of the only distance; the fixed code's are shorter), so two fit
+  // beside the seven bits a store may leave.
+  BitWriter local = w;
+  const Entry* t = table.data();
+  size_t i = 0;
+  for (; i + 2 <= b.count; i += 2) {
+    const Entry& e0 = t[b.symbols[i]];
+    const Entry& e1 = t[b.symbols[i + 1]];
+    local.put(e0.bits | e1.bits << e0.count, e0.count + e1.count);
+    local.flush();
   }
-  w.put(c.litCode[256], c.litLen[256]);
-  w.flush();
+  for (; i < b.count; ++i) {
+    local.put(t[b.symbols[i]].bits, t[b.symbols[i]].count);
+    local.flush();
+  }
+  local.put(c.litCode[256], c.litLen[256]);
+  local.flush();
+  w = local;
 }
 
 const Code& fixedCode() {
@@ -394,22 +410,56 @@ size_t deflateRuns(const uint8_t* data, size_t size, uint8_t* out) {
     b.symbols = symbols.data();
     uint16_t* sym = symbols.data();
     size_t count = 0;
-    uint32_t runs = 0;
     // A run continues the byte before it, as far as the look-ahead allows; zlib's run-length
     // matching parses the same way, so the two agree symbol for symbol.
     while (i < size && count < kBlockSymbols) {
+      // Sixteen bytes at a time while none of them starts a run: a run starts where a byte and
+      // the two after it equal the byte before, so three equal neighbours in a row mark one.
+      // Ink noise makes long stretches of such literals, and testing them byte by byte was
+      // mostly mispredicted branches.
+      if (i > 0 && size - i >= 16 && kBlockSymbols - count >= 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i - 1));
+        const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, before)));
+        const unsigned starts = same & (same >> 1) & (same >> 2) & 0x3fffu;  // known for 14 bytes
+        const unsigned literals = starts ? static_cast<unsigned>(std::countr_zero(starts)) : 14u;
+        if (literals) {
+          const __m128i zero = _mm_setzero_si128();
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(sym + count), _mm_unpacklo_epi8(here, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(sym + count + 8), _mm_unpackhi_epi8(here, zero));
+          count += literals;
+          i += literals;
+          continue;
+        }
+      }
       const uint8_t c = data[i];
       uint32_t four;  // the byte before and the three a run needs
       if (i > 0 && size - i >= kMinRun && (std::memcpy(&four, data + i - 1, 4), four == 0x01010101u * c)) {
         const size_t len = kMinRun + runOf(data + i + kMinRun, c, std::min<size_t>(kMaxRun, size - i) - kMinRun);
         sym[count++] = static_cast<uint16_t>(256 + len - kMinRun);
-        ++b.litFreq[257 + kLengthIndex[len]];
-        ++runs;
         i += len;
       } else {
         sym[count++] = c;
-        ++b.litFreq[c];
         ++i;
+      }
+    }
+    // Counted apart from the parse, into four tables in turn: neighbouring pixels often share a
+    // level, and counting into one table makes each count wait for the one before.
+    uint32_t counts[4][512] = {};
+    size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+      ++counts[0][sym[k]], ++counts[1][sym[k + 1]];
+      ++counts[2][sym[k + 2]], ++counts[3][sym[k + 3]];
+    }
+    for (; k < count; ++k) ++counts[0][sym[k]];
+    uint32_t runs = 0;
+    for (int v = 0; v < 512; ++v) {
+      const uint32_t n = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
+      if (v < 256) {
+        b.litFreq[static_cast<size_t>(v)] = n;
+      } else if (v - 256 + kMinRun <= kMaxRun) {
+        b.litFreq[257 + kLengthIndex[static_cast<size_t>(v - 256 + kMinRun)]] += n;
+        runs += n;
       }
     }
     b.litFreq[256] = 1;
