@@ -5,6 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "draw/render_core.h"
 
 namespace tambrel::draw {
@@ -155,14 +159,17 @@ void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool ellip
   const double cell = std::max(2.0, 0.4 * pxPerMm);
   const int gw = static_cast<int>(raster.width / cell) + 2, gh = static_cast<int>(raster.height / cell) + 2;
   const std::vector<float> grid = inkNoise(rng, gw, gh, strength);
-  std::vector<int> column(raster.width);
+  // Each grid column's pixels, and how far along the cell each pixel is.
+  std::vector<int> cellStart(gw + 1, raster.width);
   std::vector<float> along(raster.width);
-  for (int x = 0; x < raster.width; ++x) {
+  for (int x = raster.width - 1; x >= 0; --x) {
     const double gx = x / cell;
-    column[x] = static_cast<int>(gx);
-    along[x] = static_cast<float>(gx - column[x]);
+    const int column = static_cast<int>(gx);
+    cellStart[column] = x;
+    along[x] = static_cast<float>(gx - column);
   }
-  std::vector<float> blended(gw);
+  for (int i = gw - 1; i >= 0; --i) cellStart[i] = std::min(cellStart[i], cellStart[i + 1]);
+  std::vector<float> blended(gw), level(raster.width);
   for (int y = 0; y < raster.height; ++y) {
     const double gy = y / cell;
     const int iy = static_cast<int>(gy);
@@ -170,13 +177,29 @@ void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool ellip
     const float* g0 = &grid[static_cast<size_t>(iy) * gw];
     const float* g1 = g0 + gw;
     for (int i = 0; i < gw; ++i) blended[i] = g0[i] * (1 - fy) + g1[i] * fy;
-    uint8_t* row = raster.alpha.data() + static_cast<size_t>(y) * raster.stride;
-    for (int x = 0; x < raster.width; ++x) {
-      if (!row[x]) continue;
-      const float* b = &blended[column[x]];
-      const float v = b[0] + (b[1] - b[0]) * along[x];
-      row[x] = static_cast<uint8_t>(row[x] * v + 0.5f);
+    for (int i = 0; i + 1 < gw; ++i) {
+      const float b0 = blended[i], step = blended[i + 1] - blended[i];
+      for (int x = cellStart[i]; x < cellStart[i + 1]; ++x) level[x] = b0 + step * along[x];
     }
+    // Coverage times level, rounded, sixteen pixels at a time; an empty pixel stays empty.
+    uint8_t* row = raster.alpha.data() + static_cast<size_t>(y) * raster.stride;
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (; x + 16 <= raster.width; x += 16) {
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+      const __m128i lo = _mm_unpacklo_epi8(p, zero), hi = _mm_unpackhi_epi8(p, zero);
+      auto scale = [&](__m128i words, int at) {
+        const __m128 f = _mm_cvtepi32_ps(words);
+        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(f, _mm_loadu_ps(&level[static_cast<size_t>(x + at)])), half));
+      };
+      const __m128i a = _mm_packs_epi32(scale(_mm_unpacklo_epi16(lo, zero), 0), scale(_mm_unpackhi_epi16(lo, zero), 4));
+      const __m128i b = _mm_packs_epi32(scale(_mm_unpacklo_epi16(hi, zero), 8), scale(_mm_unpackhi_epi16(hi, zero), 12));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; x < raster.width; ++x) row[x] = static_cast<uint8_t>(row[x] * level[x] + 0.5f);
   }
   cairo_surface_mark_dirty(cairo_get_target(cr));
 }

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 namespace tambrel {
 namespace {
@@ -417,6 +419,7 @@ size_t deflateRuns(const uint8_t* data, size_t size, uint8_t* out) {
       // the two after it equal the byte before, so three equal neighbours in a row mark one.
       // Ink noise makes long stretches of such literals, and testing them byte by byte was
       // mostly mispredicted branches.
+#if defined(__SSE2__)
       if (i > 0 && size - i >= 16 && kBlockSymbols - count >= 16) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i - 1));
@@ -432,6 +435,7 @@ size_t deflateRuns(const uint8_t* data, size_t size, uint8_t* out) {
           continue;
         }
       }
+#endif
       const uint8_t c = data[i];
       uint32_t four;  // the byte before and the three a run needs
       if (i > 0 && size - i >= kMinRun && (std::memcpy(&four, data + i - 1, 4), four == 0x01010101u * c)) {
