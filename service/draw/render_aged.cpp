@@ -154,52 +154,63 @@ void weather(cairo_t* cr, Raster& raster, double pxPerMm, ShapeMm mm, bool ellip
   cairo_get_matrix(cr, &mmToPx);
   RasterWear sink(raster, mmToPx);
   wear(sink, rng, mm, elliptic, strength);
-  // Uneven ink: value noise at about 0.4 mm, multiplied into the coverage. Interpolated a row
-  // at a time: the grid's columns are blended for the row once, then along it.
+  // Uneven ink: value noise at about 0.4 mm, multiplied into the coverage. Interpolated along
+  // the grid's lines first, once per grid line, and then between the two lines about each
+  // row: a cell is a few pixels high, and the rows between two lines share their work.
   const double cell = std::max(2.0, 0.4 * pxPerMm);
   const int gw = static_cast<int>(raster.width / cell) + 2, gh = static_cast<int>(raster.height / cell) + 2;
   const std::vector<float> grid = inkNoise(rng, gw, gh, strength);
-  // Each grid column's pixels, and how far along the cell each pixel is.
-  std::vector<int> cellStart(gw + 1, raster.width);
+  std::vector<int> column(raster.width);
   std::vector<float> along(raster.width);
-  for (int x = raster.width - 1; x >= 0; --x) {
+  for (int x = 0; x < raster.width; ++x) {
     const double gx = x / cell;
-    const int column = static_cast<int>(gx);
-    cellStart[column] = x;
-    along[x] = static_cast<float>(gx - column);
+    column[x] = static_cast<int>(gx);
+    along[x] = static_cast<float>(gx - column[x]);
   }
-  for (int i = gw - 1; i >= 0; --i) cellStart[i] = std::min(cellStart[i], cellStart[i + 1]);
-  std::vector<float> blended(gw), level(raster.width);
+  std::vector<float> above(raster.width), below(raster.width);
+  auto alongLine = [&](int gridRow, std::vector<float>& out) {
+    const float* g = &grid[static_cast<size_t>(gridRow) * gw];
+    for (int x = 0; x < raster.width; ++x) {
+      const float* b = g + column[x];
+      out[x] = b[0] + (b[1] - b[0]) * along[x];
+    }
+  };
+  int lineRow = -2;  // the grid line `above` holds
   for (int y = 0; y < raster.height; ++y) {
     const double gy = y / cell;
     const int iy = static_cast<int>(gy);
     const float fy = static_cast<float>(gy - iy);
-    const float* g0 = &grid[static_cast<size_t>(iy) * gw];
-    const float* g1 = g0 + gw;
-    for (int i = 0; i < gw; ++i) blended[i] = g0[i] * (1 - fy) + g1[i] * fy;
-    for (int i = 0; i + 1 < gw; ++i) {
-      const float b0 = blended[i], step = blended[i + 1] - blended[i];
-      for (int x = cellStart[i]; x < cellStart[i + 1]; ++x) level[x] = b0 + step * along[x];
+    if (iy != lineRow) {
+      if (iy == lineRow + 1) {
+        above.swap(below);
+      } else {
+        alongLine(iy, above);
+      }
+      alongLine(iy + 1, below);
+      lineRow = iy;
     }
     // Coverage times level, rounded, sixteen pixels at a time; an empty pixel stays empty.
     uint8_t* row = raster.alpha.data() + static_cast<size_t>(y) * raster.stride;
+    const float keepAbove = 1 - fy;
     int x = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 half = _mm_set1_ps(0.5f), wa = _mm_set1_ps(keepAbove), wb = _mm_set1_ps(fy);
     for (; x + 16 <= raster.width; x += 16) {
       const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
       const __m128i lo = _mm_unpacklo_epi8(p, zero), hi = _mm_unpackhi_epi8(p, zero);
       auto scale = [&](__m128i words, int at) {
-        const __m128 f = _mm_cvtepi32_ps(words);
-        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(f, _mm_loadu_ps(&level[static_cast<size_t>(x + at)])), half));
+        const size_t i = static_cast<size_t>(x + at);
+        const __m128 level = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&above[i]), wa), _mm_mul_ps(_mm_loadu_ps(&below[i]), wb));
+        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(words), level), half));
       };
       const __m128i a = _mm_packs_epi32(scale(_mm_unpacklo_epi16(lo, zero), 0), scale(_mm_unpackhi_epi16(lo, zero), 4));
       const __m128i b = _mm_packs_epi32(scale(_mm_unpacklo_epi16(hi, zero), 8), scale(_mm_unpackhi_epi16(hi, zero), 12));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_packus_epi16(a, b));
     }
 #endif
-    for (; x < raster.width; ++x) row[x] = static_cast<uint8_t>(row[x] * level[x] + 0.5f);
+    for (; x < raster.width; ++x)
+      row[x] = static_cast<uint8_t>(row[x] * (above[x] * keepAbove + below[x] * fy) + 0.5f);
   }
   cairo_surface_mark_dirty(cairo_get_target(cr));
 }
