@@ -293,12 +293,6 @@ bool renderOutline(cairo_t* cr, FtOutline& o) {
   return ok;
 }
 
-// Fills an outline of straight edges onto the context's A8 target, in its operator, with the
-// non-zero rule: the exact area of each pixel covered, as FreeType's rasterizer computes it, by
-// accumulating each edge's signed area into a buffer the size of the outline's box and summing
-// along the rows. FreeType keeps its cells in lists sorted per row, which costs dear for the
-// many edges of a grown glyph; here an edge costs a few adds per pixel it crosses. Returns false
-// (drawing nothing) for an outline that leaves the target, for FreeType to clip.
 // Ceiling of a value that is not negative, without the library call an x86-64 baseline build
 // makes of std::ceil.
 template <typename F>
@@ -307,33 +301,48 @@ int ceilOf(F v) {
   return i + (static_cast<F>(i) < v);
 }
 
-bool fillEdges(cairo_t* cr, const FtOutline& o) {
+// The coverage of an outline of straight edges on a width × height raster, with the non-zero
+// rule: the exact area of each pixel covered, as FreeType's rasterizer computes it, by
+// accumulating each edge's signed area into a buffer the size of the outline's box and summing
+// along the rows. FreeType keeps its cells in lists sorted per row, which costs dear for the
+// many edges of a grown glyph, and sets up afresh for every small circle; here an edge costs a
+// few adds per pixel it crosses. Each row of the box that lies on the raster goes to
+// row(y, x, coverage, length), coverage in 256ths capped at 255 as FreeType reports it.
+// False, with nothing handed out, for an outline too large to buffer.
+template <typename Row>
+bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   if (o.contours.empty()) return true;
-  cairo_surface_t* target = cairo_get_target(cr);
-  const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
   long minX = o.points[0].x, maxX = minX, minY = o.points[0].y, maxY = minY;
   for (const FT_Vector& v : o.points) {
     minX = std::min(minX, v.x), maxX = std::max(maxX, v.x);
     minY = std::min(minY, v.y), maxY = std::max(maxY, v.y);
   }
-  if (minX < 0 || minY < 0 || maxX > 64L * width || maxY > 64L * height) return false;
-  const int ox = static_cast<int>(minX >> 6), oy = static_cast<int>(minY >> 6);
-  const int bw = static_cast<int>((maxX + 63) >> 6) - ox + 2, bh = static_cast<int>((maxY + 63) >> 6) - oy;
-  if (bh <= 0 || static_cast<size_t>(bw) * bh > (16u << 20)) return false;
+  // The box spans the outline's whole width, so a row's sum starts from nothing even where the
+  // outline runs off the left; rows off the raster are not made at all.
+  const int ox = static_cast<int>(minX >> 6);
+  const int oy = std::max(0, static_cast<int>(minY >> 6));
+  const int bw = static_cast<int>((maxX + 63) >> 6) - ox + 2;
+  const int bh = std::min(height, static_cast<int>((maxY + 63) >> 6)) - oy;
+  if (bh <= 0 || maxX <= 0 || minX >= 64L * width) return true;
+  if (static_cast<size_t>(bw) * bh > (16u << 20)) return false;
   // Zero between uses: each row is cleared as it is summed.
   thread_local std::vector<float> area;
+  thread_local std::vector<uint8_t> coverage;
   if (area.size() < static_cast<size_t>(bw) * bh) area.assign(static_cast<size_t>(bw) * bh, 0.0f);
+  if (coverage.size() < static_cast<size_t>(bw)) coverage.resize(static_cast<size_t>(bw));
   float* a = area.data();
 
   auto edge = [&](float x0, float y0, float x1, float y1) {
     if (y0 == y1) return;
     float dir = 1;
     if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1), dir = -1;
+    if (y1 <= 0) return;
     const float dxdy = (x1 - x0) / (y1 - y0);
     float x = x0;
+    if (y0 < 0) x -= y0 * dxdy, y0 = 0;
     const int yEnd = std::min(bh, ceilOf(y1));
     for (int y = static_cast<int>(y0); y < yEnd; ++y) {
-      float* row = a + static_cast<size_t>(y) * bw;
+      float* r = a + static_cast<size_t>(y) * bw;
       const float dy = std::min(static_cast<float>(y + 1), y1) - std::max(static_cast<float>(y), y0);
       const float xNext = x + dxdy * dy;
       const float d = dy * dir;
@@ -344,8 +353,8 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
       if (ri <= li + 1) {
         // Within one pixel: the part of the pixel right of the edge's middle is covered.
         const float mid = 0.5f * (x + xNext) - leftFloor;
-        row[li] += d - d * mid;
-        row[li + 1] += d * mid;
+        r[li] += d - d * mid;
+        r[li + 1] += d * mid;
       } else {
         // Across pixels: a triangle in the first, a trapezoid in the last, even steps between.
         const float inv = 1 / (right - left);
@@ -353,17 +362,17 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
         const float a0 = 0.5f * inv * (1 - lf) * (1 - lf);
         const float rf = right - rightCeil + 1;
         const float am = 0.5f * inv * rf * rf;
-        row[li] += d * a0;
+        r[li] += d * a0;
         if (ri == li + 2) {
-          row[li + 1] += d * (1 - a0 - am);
+          r[li + 1] += d * (1 - a0 - am);
         } else {
           const float a1 = inv * (1.5f - lf);
-          row[li + 1] += d * (a1 - a0);
-          for (int xi = li + 2; xi < ri - 1; ++xi) row[xi] += d * inv;
+          r[li + 1] += d * (a1 - a0);
+          for (int xi = li + 2; xi < ri - 1; ++xi) r[xi] += d * inv;
           const float a2 = a1 + static_cast<float>(ri - li - 3) * inv;
-          row[ri - 1] += d * (1 - a2 - am);
+          r[ri - 1] += d * (1 - a2 - am);
         }
-        row[ri] += d * am;
+        r[ri] += d * am;
       }
       x = xNext;
     }
@@ -379,34 +388,45 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
     first = end;
   }
 
+  // Only the columns on the raster are handed out; the sums still start at the box's left.
+  const int skip = std::max(0, -ox), columns = std::min(bw, width - ox);
+  uint8_t* c = coverage.data();
+  for (int y = 0; y < bh; ++y) {
+    float* r = a + static_cast<size_t>(y) * bw;
+    float sum = 0;
+    for (int x = 0; x < bw; ++x) {
+      sum += r[x];
+      r[x] = 0;
+      c[x] = static_cast<uint8_t>(std::min(255u, static_cast<unsigned>(std::abs(sum) * 256)));
+    }
+    if (columns > skip) row(oy + y, ox + skip, c + skip, columns - skip);
+  }
+  return true;
+}
+
+// Fills an outline of straight edges onto the context's A8 target in its operator, which
+// freeTypeTarget() has approved. Ink d + c(1 - d) and cut d(1 - c) leave a pixel as it was
+// where c is 0, so every pixel of a row takes the same steps, with no branch.
+bool fillEdges(cairo_t* cr, const FtOutline& o) {
+  cairo_surface_t* target = cairo_get_target(cr);
   cairo_surface_flush(target);
   uint8_t* data = cairo_image_surface_get_data(target);
   const int stride = cairo_image_surface_get_stride(target);
-  const int columns = std::min(bw, width - ox);
-  // Ink d + c(1 - d) and cut d(1 - c) leave a pixel as it was where c is 0, so every pixel of
-  // the box takes the same steps, with no branch for the many it does not touch.
-  auto sweep = [&](auto blend) {
-    for (int y = 0; y < bh; ++y) {
-      float* row = a + static_cast<size_t>(y) * bw;
-      uint8_t* d = data + static_cast<size_t>(oy + y) * stride + ox;
-      float sum = 0;
-      int x = 0;
-      for (; x < columns; ++x) {
-        sum += row[x];
-        row[x] = 0;
-        // Coverage in 256ths, capped, as FreeType reports it.
-        const unsigned c = std::min(255u, static_cast<unsigned>(std::abs(sum) * 256));
-        d[x] = blend(d[x], c);
-      }
-      for (; x < bw; ++x) row[x] = 0;
-    }
-  };
-  if (cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR)
-    sweep([](unsigned d, unsigned c) { return static_cast<uint8_t>((d * (255 - c) + 127) / 255); });
-  else
-    sweep([](unsigned d, unsigned c) { return static_cast<uint8_t>(c + (d * (255 - c) + 127) / 255); });
+  const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
+  bool ok;
+  if (cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR) {
+    ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
+      uint8_t* d = data + static_cast<size_t>(y) * stride + x;
+      for (int i = 0; i < n; ++i) d[i] = static_cast<uint8_t>((d[i] * (255u - c[i]) + 127) / 255);
+    });
+  } else {
+    ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
+      uint8_t* d = data + static_cast<size_t>(y) * stride + x;
+      for (int i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(c[i] + (d[i] * (255u - c[i]) + 127) / 255);
+    });
+  }
   cairo_surface_mark_dirty(target);
-  return true;
+  return ok;
 }
 
 // How far a chord may stray from a glyph's curve when the glyph is filled without growing, in
