@@ -11,6 +11,10 @@
 #include <string>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text/text.h"
 
 namespace tambrel::draw {
@@ -394,7 +398,28 @@ bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   for (int y = 0; y < bh; ++y) {
     float* r = a + static_cast<size_t>(y) * bw;
     float sum = 0;
-    for (int x = 0; x < bw; ++x) {
+    int x = 0;
+#if defined(__SSE2__)
+    // Four running sums at a time (each vector's own prefix sums, plus the carry from the one
+    // before): the sum is one long chain of adds otherwise, a wait at every pixel of the box.
+    const __m128 zero = _mm_setzero_ps(), full = _mm_set1_ps(255.0f), scale = _mm_set1_ps(256.0f);
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 carry = zero;
+    for (; x + 4 <= bw; x += 4) {
+      __m128 v = _mm_loadu_ps(r + x);
+      _mm_storeu_ps(r + x, zero);
+      v = _mm_add_ps(v, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 4)));
+      v = _mm_add_ps(v, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 8)));
+      v = _mm_add_ps(v, carry);
+      carry = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
+      __m128i level = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(_mm_and_ps(v, magnitude), scale), full));
+      level = _mm_packs_epi32(level, level);
+      const int four = _mm_cvtsi128_si32(_mm_packus_epi16(level, level));
+      std::memcpy(c + x, &four, 4);
+    }
+    sum = _mm_cvtss_f32(carry);
+#endif
+    for (; x < bw; ++x) {
       sum += r[x];
       r[x] = 0;
       c[x] = static_cast<uint8_t>(std::min(255u, static_cast<unsigned>(std::abs(sum) * 256)));
@@ -404,27 +429,46 @@ bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   return true;
 }
 
+// Ink d + c(1 - d) or cut d(1 - c) of coverage c onto n pixels, rounded as cairo rounds. Either
+// leaves a pixel as it was where c is 0, so every pixel takes the same steps, with no branch.
+void blendCoverage(uint8_t* d, const uint8_t* c, int n, bool cut) {
+  int i = 0;
+#if defined(__SSE2__)
+  // Sixteen at a time in 16-bit lanes: d(255 - c) + 127 stays under 65536, and for y under
+  // 65536, (y + 1 + (y >> 8)) >> 8 is y / 255 rounded down.
+  const __m128i zero = _mm_setzero_si128(), ff = _mm_set1_epi16(255), bias = _mm_set1_epi16(127),
+                one = _mm_set1_epi16(1);
+  auto blend8 = [&](__m128i dd, __m128i cc) {
+    __m128i y = _mm_add_epi16(_mm_mullo_epi16(dd, _mm_sub_epi16(ff, cc)), bias);
+    y = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(y, one), _mm_srli_epi16(y, 8)), 8);
+    return cut ? y : _mm_add_epi16(y, cc);
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    const __m128i cv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+    const __m128i lo = blend8(_mm_unpacklo_epi8(dv, zero), _mm_unpacklo_epi8(cv, zero));
+    const __m128i hi = blend8(_mm_unpackhi_epi8(dv, zero), _mm_unpackhi_epi8(cv, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < n; ++i) {
+    const unsigned kept = (d[i] * (255u - c[i]) + 127) / 255;
+    d[i] = static_cast<uint8_t>(cut ? kept : c[i] + kept);
+  }
+}
+
 // Fills an outline of straight edges onto the context's A8 target in its operator, which
-// freeTypeTarget() has approved. Ink d + c(1 - d) and cut d(1 - c) leave a pixel as it was
-// where c is 0, so every pixel of a row takes the same steps, with no branch.
+// freeTypeTarget() has approved.
 bool fillEdges(cairo_t* cr, const FtOutline& o) {
   cairo_surface_t* target = cairo_get_target(cr);
   cairo_surface_flush(target);
   uint8_t* data = cairo_image_surface_get_data(target);
   const int stride = cairo_image_surface_get_stride(target);
   const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
-  bool ok;
-  if (cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR) {
-    ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
-      uint8_t* d = data + static_cast<size_t>(y) * stride + x;
-      for (int i = 0; i < n; ++i) d[i] = static_cast<uint8_t>((d[i] * (255u - c[i]) + 127) / 255);
-    });
-  } else {
-    ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
-      uint8_t* d = data + static_cast<size_t>(y) * stride + x;
-      for (int i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(c[i] + (d[i] * (255u - c[i]) + 127) / 255);
-    });
-  }
+  const bool cut = cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR;
+  const bool ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
+    blendCoverage(data + static_cast<size_t>(y) * stride + x, c, n, cut);
+  });
   cairo_surface_mark_dirty(target);
   return ok;
 }
