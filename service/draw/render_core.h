@@ -246,8 +246,8 @@ void drawShape(Painter& p, const StampText& text, Layer layer);
 struct Circle {
   double x, y, r;
 };
-// The coverage of the union of the circles on a width × height raster, computed by FreeType as
-// glyph fills are (exact area), handed out a span at a time. False when FreeType cannot.
+// The coverage of the union of the circles on a width × height raster, the exact area as glyph
+// fills have it, handed out a span at a time. False only for circles too many or too large.
 using SpanFn = void (*)(int y, int x, int length, unsigned coverage, void* user);
 bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user);
 

@@ -390,6 +390,42 @@ TEST(GlyphFill, FreeTypeCoverageMatchesCairoWithinTolerance) {
   }
 }
 
+// The aged look's speckles, chips and patches are circles cut out of the ink: each must take its
+// own area, however small, wherever it falls on the pixel grid, and several must take their
+// union's. (Filled as FreeType's cubic arcs, a speckle of half a pixel's radius lost a third.)
+TEST(CircleCoverage, CirclesCoverTheirAreaAtEverySize) {
+  constexpr int kSide = 24;
+  struct Grid {
+    std::vector<int> cover = std::vector<int>(kSide * kSide, 0);
+  };
+  auto collect = [](int y, int x, int length, unsigned coverage, void* user) {
+    auto& g = *static_cast<Grid*>(user);
+    for (int i = 0; i < length; ++i) g.cover[static_cast<size_t>(y * kSide + x + i)] += static_cast<int>(coverage);
+  };
+  auto area = [&](std::initializer_list<draw::Circle> circles) {
+    Grid g;
+    EXPECT_TRUE(draw::circleCoverage(circles.begin(), circles.size(), kSide, kSide, collect, &g));
+    long sum = 0;
+    for (int v : g.cover) {
+      EXPECT_LE(v, 255);
+      sum += v;
+    }
+    return sum / 255.0;
+  };
+  for (double r : {0.33, 0.5, 1.0, 1.4, 4.7, 7.9, 11.0})
+    for (double at : {12.0, 11.37, 12.5}) {
+      const double expected = M_PI * r * r;
+      EXPECT_NEAR(area({{at, 24 - at, r}}), expected, 0.01 * expected + 0.01) << "r " << r << " at " << at;
+    }
+  // Two overlapping circles cover their union (radius 3, centres 3 apart), give or take the
+  // pixels where both edges cross, whose coverages add rather than unite; and a circle half off
+  // the raster covers the half on it.
+  const double lens = 2 * 9 * std::acos(0.5) - 1.5 * std::sqrt(36 - 9);
+  const double both = area({{9, 12, 3}, {12, 12, 3}});
+  EXPECT_NEAR(both, 2 * M_PI * 9 - lens, 0.02 * (2 * M_PI * 9 - lens));
+  EXPECT_NEAR(area({{0, 12, 5}}), M_PI * 25 / 2, 0.3);
+}
+
 TEST(Encode, PngCarriesColourAndTransparency) {
   const Template& t = templ(365);
   Raster r = renderStamp(fonts(), t.style, U"天宝公司", 300);
