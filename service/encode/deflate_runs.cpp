@@ -21,9 +21,11 @@ constexpr int kMaxBits = 15;
 constexpr int kMaxCodeLenBits = 7;
 constexpr int kMinRun = 3, kMaxRun = 258;
 constexpr size_t kStoredMax = 65535;
-// Symbols per block: about zlib's choice at memory level 8, which keeps each block's codes close
-// to the part of the picture they describe (bands of empty margin, of ring, of text).
-constexpr size_t kBlockSymbols = 16383;
+// Symbols per block. A quarter of this (zlib's choice at memory level 8) kept each block's codes
+// closer to the band of picture they describe, but a seal's bands differ little: the larger
+// blocks make PNGs between 0.25 % smaller and 1.4 % larger (0.2 % over the catalogue), and an
+// aged seal, one symbol per pixel, builds a quarter as many codes, which was a fifth of its time.
+constexpr size_t kBlockSymbols = 65535;
 
 constexpr std::array<uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
