@@ -84,12 +84,12 @@ class RasterWear : public WearSink {
   void speckle(double x, double y, double r, double alpha) override {
     Cut cut{this, static_cast<float>(alpha), nullptr};
     const Circle c = toPx(x, y, r);
-    if (!circleCoverage(&c, 1, raster_.width, raster_.height, cutSpan, &cut)) return;
+    circleRows(&c, 1, raster_.width, raster_.height, cutRow, &cut);
   }
   void chip(double x, double y, double r) override { chips_.push_back(toPx(x, y, r)); }
   void bite() override {
     Cut cut{this, 1.0f, nullptr};
-    circleCoverage(chips_.data(), chips_.size(), raster_.width, raster_.height, cutSpan, &cut);
+    circleRows(chips_.data(), chips_.size(), raster_.width, raster_.height, cutRow, &cut);
     chips_.clear();
   }
   // A radial fade from alpha at the centre to nothing at the rim, sampled at pixel centres as a
@@ -116,6 +116,16 @@ class RasterWear : public WearSink {
     cairo_matrix_transform_point(&m_, &px, &py);
     cairo_matrix_transform_distance(&m_, &pr, &zero);
     return {px, py, std::abs(pr)};
+  }
+
+  // An even cut, pixel by pixel: where the coverage is 0 the pixel keeps its value.
+  static void cutRow(int y, int x, const uint8_t* coverage, int length, void* user) {
+    const Cut& cut = *static_cast<const Cut*>(user);
+    uint8_t* d = cut.self->raster_.alpha.data() + static_cast<size_t>(y) * cut.self->raster_.stride + x;
+    for (int i = 0; i < length; ++i) {
+      const float keep = 1 - cut.alpha * (coverage[i] / 255.0f);
+      d[i] = static_cast<uint8_t>(d[i] * keep + 0.5f);
+    }
   }
 
   static void cutSpan(int y, int x, int length, unsigned coverage, void* user) {

@@ -695,13 +695,14 @@ bool Painter::fillByFreeType() {
 }
 
 // Circles as polygons whose sides stay close to them, the corners pushed out so that each
-// covers its circle's area, filled by edge sums. FreeType's rasterizer, given
-// the four cubic arcs of a circle, cuts them into chords up to a quarter of a pixel inside the
-// curve: a speckle of half a pixel's radius lost over a third of its area, and one of eight
-// pixels 1.5 %. It also spent about a microsecond setting up for each of the few hundred
-// speckles of an aged seal.
-bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user) {
-  thread_local FtOutline o;
+// covers its circle's area, filled by edge sums. FreeType's rasterizer, given the four cubic
+// arcs of a circle, cuts them into chords up to a quarter of a pixel inside the curve: a
+// speckle of half a pixel's radius lost over a third of its area, and one of eight pixels
+// 1.5 %. It also spent about a microsecond setting up for each of the few hundred speckles of
+// an aged seal.
+namespace {
+
+bool circleOutline(const Circle* circles, size_t count, FtOutline& o) {
   o.clear();
   for (size_t i = 0; i < count; ++i) {
     const double x = circles[i].x, y = circles[i].y, r = circles[i].r;
@@ -725,6 +726,14 @@ bool circleCoverage(const Circle* circles, size_t count, int width, int height, 
     o.contours.push_back(static_cast<short>(o.points.size() - 1));
     if (!o.fits()) return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user) {
+  thread_local FtOutline o;
+  if (!circleOutline(circles, count, o)) return false;
   // Runs of one coverage go out as one span, as FreeType hands them out.
   return coverEdges(o, width, height, [&](int row, int left, const uint8_t* cover, int n) {
     for (int i = 0; i < n;) {
@@ -734,6 +743,12 @@ bool circleCoverage(const Circle* circles, size_t count, int width, int height, 
       i = j;
     }
   });
+}
+
+bool circleRows(const Circle* circles, size_t count, int width, int height, RowFn row, void* user) {
+  thread_local FtOutline o;
+  if (!circleOutline(circles, count, o)) return false;
+  return coverEdges(o, width, height, [&](int y, int x, const uint8_t* cover, int n) { row(y, x, cover, n, user); });
 }
 
 void Painter::fillGlyph(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,
