@@ -313,6 +313,8 @@ int ceilOf(F v) {
 // few adds per pixel it crosses. Each row of the box that lies on the raster goes to
 // row(y, x, coverage, length), coverage in 256ths capped at 255 as FreeType reports it.
 // False, with nothing handed out, for an outline too large to buffer.
+constexpr size_t kKeepFloats = 1u << 19;  // 2 MiB
+
 template <typename Row>
 bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   if (o.contours.empty()) return true;
@@ -329,9 +331,15 @@ bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   const int bh = std::min(height, static_cast<int>((maxY + 63) >> 6)) - oy;
   if (bh <= 0 || maxX <= 0 || minX >= 64L * width) return true;
   if (static_cast<size_t>(bw) * bh > (16u << 20)) return false;
-  // Zero between uses: each row is cleared as it is summed.
+  // Zero between uses: each row is cleared as it is summed. A buffer grown for a very large
+  // glyph is given back afterwards rather than kept by every render thread.
   thread_local std::vector<float> area;
   thread_local std::vector<uint8_t> coverage;
+  struct Trim {
+    ~Trim() {
+      if (area.size() > kKeepFloats) std::vector<float>().swap(area);
+    }
+  } trimAfter;
   if (area.size() < static_cast<size_t>(bw) * bh) area.assign(static_cast<size_t>(bw) * bh, 0.0f);
   if (coverage.size() < static_cast<size_t>(bw)) coverage.resize(static_cast<size_t>(bw));
   float* a = area.data();
