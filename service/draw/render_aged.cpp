@@ -75,9 +75,8 @@ std::vector<float> inkNoise(Rng& rng, int gw, int gh, double strength) {
 namespace {
 
 // Wear cut straight out of a coverage raster, as cairo's DEST_OUT with the wear's alpha would cut
-// it (d(1 - a·c) for coverage c), but with the circles' coverage from FreeType and the fades
-// computed here: a stamp has a few hundred speckles, and a cairo fill for each was most of the
-// aged look's time.
+// it (d(1 - a·c) for coverage c), but with the circles' coverage and the fades computed here: a
+// stamp has a few hundred speckles, and a cairo fill for each was most of the aged look's time.
 class RasterWear : public WearSink {
  public:
   RasterWear(Raster& raster, const cairo_matrix_t& mmToPx) : raster_(raster), m_(mmToPx) {}
@@ -85,12 +84,12 @@ class RasterWear : public WearSink {
   void speckle(double x, double y, double r, double alpha) override {
     Cut cut{this, static_cast<float>(alpha), nullptr};
     const Circle c = toPx(x, y, r);
-    circleRows(&c, 1, raster_.width, raster_.height, cutRow, &cut);
+    circleCoverage(&c, 1, raster_.width, raster_.height, cutRow, &cut);
   }
   void chip(double x, double y, double r) override { chips_.push_back(toPx(x, y, r)); }
   void bite() override {
     Cut cut{this, 1.0f, nullptr};
-    circleRows(chips_.data(), chips_.size(), raster_.width, raster_.height, cutRow, &cut);
+    circleCoverage(chips_.data(), chips_.size(), raster_.width, raster_.height, cutRow, &cut);
     chips_.clear();
   }
   // A radial fade from alpha at the centre to nothing at the rim, sampled at pixel centres as a
@@ -99,7 +98,7 @@ class RasterWear : public WearSink {
     const Circle c = toPx(x, y, r);
     Fade fade{c.x, c.y, 1 / c.r, alpha};
     Cut cut{this, 1.0f, &fade};
-    circleRows(&c, 1, raster_.width, raster_.height, fadeRow, &cut);
+    circleCoverage(&c, 1, raster_.width, raster_.height, fadeRow, &cut);
   }
 
  private:

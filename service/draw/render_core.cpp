@@ -651,12 +651,12 @@ bool similarity(const cairo_matrix_t& m) {
 
 }  // namespace
 
-// Glyph outlines on a raster are filled by FreeType's anti-aliasing rasterizer, which computes
-// exact area coverage in a fraction of the time cairo's sampling scan converter takes for the
-// many curved contours of CJK glyphs (it was most of the drawing time). The path is taken in
-// device space from cairo, so placement, transformation and curve shapes are cairo's own; only
-// the coverage computation differs, by a few levels at edges. Vector output, clipped or
-// non-opaque drawing keeps cairo's fill.
+// Fills on a raster are computed here rather than by cairo's sampling scan converter, which took
+// most of the drawing time on the many curved contours of CJK glyphs: glyphs by glyphByEdges,
+// other paths (rings, frames, stars) by FreeType's area-coverage rasterizer, taking the path in
+// device space from cairo so that placement and curve shapes are cairo's own. Either differs
+// from cairo only by a few levels at edges. Vector output, clipped or non-opaque drawing keeps
+// cairo's fill.
 bool Painter::freeTypeTarget() {
   if (recorder_ || !ftLibrary()) return false;
   cairo_surface_t* target = cairo_get_target(cr_);
@@ -739,21 +739,7 @@ bool circleOutline(const Circle* circles, size_t count, FtOutline& o) {
 
 }  // namespace
 
-bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user) {
-  thread_local FtOutline o;
-  if (!circleOutline(circles, count, o)) return false;
-  // Runs of one coverage go out as one span, as FreeType hands them out.
-  return coverEdges(o, width, height, [&](int row, int left, const uint8_t* cover, int n) {
-    for (int i = 0; i < n;) {
-      int j = i + 1;
-      while (j < n && cover[j] == cover[i]) ++j;
-      if (cover[i]) span(row, left + i, j - i, cover[i], user);
-      i = j;
-    }
-  });
-}
-
-bool circleRows(const Circle* circles, size_t count, int width, int height, RowFn row, void* user) {
+bool circleCoverage(const Circle* circles, size_t count, int width, int height, RowFn row, void* user) {
   thread_local FtOutline o;
   if (!circleOutline(circles, count, o)) return false;
   return coverEdges(o, width, height, [&](int y, int x, const uint8_t* cover, int n) { row(y, x, cover, n, user); });

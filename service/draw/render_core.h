@@ -247,13 +247,10 @@ struct Circle {
   double x, y, r;
 };
 // The coverage of the union of the circles on a width × height raster, the exact area as glyph
-// fills have it, handed out a span at a time. False only for circles too many or too large.
-using SpanFn = void (*)(int y, int x, int length, unsigned coverage, void* user);
-bool circleCoverage(const Circle* circles, size_t count, int width, int height, SpanFn span, void* user);
-// The same coverage a row at a time, the pixels of each row of the circles' box that lies on
-// the raster, the uncovered ones 0: for a cut whose every pixel takes the same steps.
+// fills have it, handed out a row at a time: the pixels of each row of the circles' box that
+// lies on the raster, the uncovered ones 0. False only for circles too many or too large.
 using RowFn = void (*)(int y, int x, const uint8_t* coverage, int length, void* user);
-bool circleRows(const Circle* circles, size_t count, int width, int height, RowFn row, void* user);
+bool circleCoverage(const Circle* circles, size_t count, int width, int height, RowFn row, void* user);
 
 class WearSink {
  public:

@@ -398,9 +398,9 @@ TEST(CircleCoverage, CirclesCoverTheirAreaAtEverySize) {
   struct Grid {
     std::vector<int> cover = std::vector<int>(kSide * kSide, 0);
   };
-  auto collect = [](int y, int x, int length, unsigned coverage, void* user) {
+  auto collect = [](int y, int x, const uint8_t* coverage, int length, void* user) {
     auto& g = *static_cast<Grid*>(user);
-    for (int i = 0; i < length; ++i) g.cover[static_cast<size_t>(y * kSide + x + i)] += static_cast<int>(coverage);
+    for (int i = 0; i < length; ++i) g.cover[static_cast<size_t>(y * kSide + x + i)] += coverage[i];
   };
   auto area = [&](std::initializer_list<draw::Circle> circles) {
     Grid g;
