@@ -174,6 +174,12 @@ BorderMm designBorder(const StampStyle& style, BorderMm bd, double scale);
 // are drawn once per template and size and copied under every text (see renderStamp).
 enum class Layer { Fixed, Text, All };
 void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer);  // round, oval
+// The field (yin) or outer ring (yang) of a round or oval seal and its inner ring, drawn when
+// `fixed`; returns the semi-axes of the ellipse its text stays inside.
+struct EllipseMm {
+  double a, b;
+};
+EllipseMm drawEllipseRings(Painter& p, double cx, double cy, double A, double B, const BorderMm& bd, bool fixed);
 void drawFrameSeal(Painter& p, std::u32string_view text);  // square, rectangle
 void drawLongSeal(Painter& p, std::u32string_view text);
 void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer);  // the clouds are the fixed layer

@@ -44,7 +44,6 @@ void horizontalLine(Painter& p, std::u32string_view line, double cx, double ly, 
 
 void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
-  cairo_t* cr = p.cr();
   const StampStyle& st = p.style();
   const DesignLayout& l = *st.layout;
   const ShapeMm mm = styleMm(st);
@@ -53,27 +52,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   const BorderMm bd = designBorder(st, borderMm(st.border, std::max(scale, 0.8)), std::max(scale, 0.8));
 
   // Ring(s), as a template's.
-  auto strokeInnerRing = [&] {
-    if (!fixed || bd.inner <= 0) return;
-    double r = bd.outer + bd.gap + bd.inner / 2;
-    p.ellipsePath(cx, cy, A - r, B - r);
-    cairo_set_line_width(cr, bd.inner);
-    p.stroke();
-  };
-  p.inkMode();
-  if (p.yin()) {
-    if (fixed) p.ellipsePath(cx, cy, A, B), p.fill();
-    p.markMode();
-  } else if (fixed && bd.outer > 0) {
-    p.ellipsePath(cx, cy, A - bd.outer / 2, B - bd.outer / 2);
-    cairo_set_line_width(cr, bd.outer);
-    p.stroke();
-  }
-  strokeInnerRing();
-  p.markMode();
-  const double margin = bd.outer == 0 ? (p.yin() ? 1.0 : 0.3) : 0.0;
-  const double edgeA = A - bd.outer - bd.gap - bd.inner - margin;
-  const double edgeB = B - bd.outer - bd.gap - bd.inner - margin;
+  const auto [edgeA, edgeB] = drawEllipseRings(p, cx, cy, A, B, bd, fixed);
 
   // Name along the arc.
   const double gap = 0.9 * scale;

@@ -201,15 +201,8 @@ void bottomArcText(Painter& p, std::u32string_view text, double cx, double cy, d
   }
 }
 
-void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer) {
+EllipseMm drawEllipseRings(Painter& p, double cx, double cy, double A, double B, const BorderMm& bd, bool fixed) {
   cairo_t* cr = p.cr();
-  const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
-  const StampStyle& st = p.style();
-  ShapeMm mm = shapeMm(st.shape);
-  const double cx = mm.w / 2, cy = mm.h / 2, A = mm.w / 2, B = mm.h / 2;
-  const double scale = B / 21.0;  // proportions of the 42 mm norm, scaled to the shorter axis
-  BorderMm bd = borderMm(st.border, std::max(scale, 0.8));
-
   // The inner ring of a double border: cut out of the field on yin seals, inked on yang ones.
   auto strokeInnerRing = [&] {
     if (!fixed || bd.inner <= 0) return;
@@ -235,8 +228,18 @@ void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizo
   p.markMode();
   // Without an outer ring the text keeps a margin from the edge: wider on a solid yin field.
   const double margin = bd.outer == 0 ? (p.yin() ? 1.0 : 0.3) : 0.0;
-  const double edgeA = A - bd.outer - bd.gap - bd.inner - margin;
-  const double edgeB = B - bd.outer - bd.gap - bd.inner - margin;
+  return {A - bd.outer - bd.gap - bd.inner - margin, B - bd.outer - bd.gap - bd.inner - margin};
+}
+
+void drawEllipseSeal(Painter& p, std::u32string_view text, std::u32string horizontal, Layer layer) {
+  const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
+  const StampStyle& st = p.style();
+  ShapeMm mm = shapeMm(st.shape);
+  const double cx = mm.w / 2, cy = mm.h / 2, A = mm.w / 2, B = mm.h / 2;
+  const double scale = B / 21.0;  // proportions of the 42 mm norm, scaled to the shorter axis
+  BorderMm bd = borderMm(st.border, std::max(scale, 0.8));
+
+  const auto [edgeA, edgeB] = drawEllipseRings(p, cx, cy, A, B, bd, fixed);
 
   const bool centreGrid = st.emblem == Emblem::None && st.bottom == Bottom::None && st.maxChars <= 4;
   if (centreGrid) {
