@@ -182,6 +182,19 @@ class Browser:
         self.wait(lambda d: d.execute_script("return document.documentElement.dataset.ready === '1'"),
                   message="the gallery was not built")
 
+    def downloaded(self, name, timeout=20):
+        """The path and bytes of a finished download, or None if none came within timeout."""
+        path = os.path.join(self.downloads, name)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(path) and not os.path.exists(path + ".crdownload"):
+                with open(path, "rb") as f:
+                    data = f.read()
+                if data:
+                    return path, data
+            time.sleep(0.05)
+        return None
+
     def quit(self):
         try:
             self.driver.quit()

@@ -85,16 +85,10 @@ class DesignerPage(unittest.TestCase):
         self.wait_preview(before)
 
     def downloaded(self, name, timeout=20):
-        path = os.path.join(self.browser.downloads, name)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if os.path.exists(path) and not os.path.exists(path + ".crdownload"):
-                with open(path, "rb") as f:
-                    data = f.read()
-                if data:
-                    return path, data
-            time.sleep(0.05)
-        self.fail(f"{name} was not downloaded; folder holds {os.listdir(self.browser.downloads)}")
+        got = self.browser.downloaded(name, timeout)
+        if got is None:
+            self.fail(f"{name} was not downloaded; folder holds {os.listdir(self.browser.downloads)}")
+        return got
 
     def build_company_seal(self):
         self.open()

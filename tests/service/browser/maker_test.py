@@ -100,16 +100,10 @@ class MakerPage(unittest.TestCase):
         return self.d.find_element(By.CSS_SELECTOR, f'#downloads a[data-format="{fmt}"]')
 
     def downloaded(self, name, timeout=20):
-        path = os.path.join(self.browser.downloads, name)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if os.path.exists(path) and not os.path.exists(path + ".crdownload"):
-                with open(path, "rb") as f:
-                    data = f.read()
-                if data:
-                    return data
-            time.sleep(0.05)
-        self.fail(f"{name} was not downloaded; folder holds {os.listdir(self.browser.downloads)}")
+        got = self.browser.downloaded(name, timeout)
+        if got is None:
+            self.fail(f"{name} was not downloaded; folder holds {os.listdir(self.browser.downloads)}")
+        return got[1]
 
     def no_horizontal_scroll(self):
         return self.js("return [document.documentElement.scrollWidth, window.innerWidth]")
