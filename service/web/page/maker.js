@@ -524,6 +524,12 @@ function startMaker() {
         return;
       }
       setStatus('正在生成…');
+      // A failure is shown only while this is still the latest request.
+      const fail = (message, detail) => {
+        if (mine !== serial) return;
+        setStatus(`生成失败：${message}`, 'error', detail);
+        markPreview();
+      };
       const control = new AbortController();
       inFlight = control;
       const query = `text=${encodeURIComponent(want.text)}&id=${want.id}&signsize=${want.size}&rnd=${Math.random()}`;
@@ -533,17 +539,13 @@ function startMaker() {
         answer = await readReply(reply);
       } catch (e) {
         // No answer, or one cut off on its way.
-        if (mine === serial) {
-          setStatus(`生成失败：${explainFailure(0)}`, 'error');
-          markPreview();
-        }
+        fail(explainFailure(0));
         return;
       }
       if (mine !== serial) return;
       gallery.serviceAnswered();
       if (!answer.path) {
-        setStatus(`生成失败：${answer.message}`, 'error', `服务答复（HTTP ${answer.status}）：${answer.detail}`);
-        markPreview();
+        fail(answer.message, `服务答复（HTTP ${answer.status}）：${answer.detail}`);
         return;
       }
       // The new picture replaces the old one only once it is decoded, so the swap draws at once.
@@ -552,10 +554,7 @@ function startMaker() {
       try {
         await next.decode();
       } catch (e) {
-        if (mine === serial) {
-          setStatus(`生成失败：${explainFailure(0)}`, 'error');
-          markPreview();
-        }
+        fail(explainFailure(0));
         return;
       }
       if (mine !== serial) return;
