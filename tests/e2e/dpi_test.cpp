@@ -24,11 +24,6 @@ using namespace tambrel::e2e;
 
 namespace {
 
-std::string environment(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
 int screen_dpi() {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSX);

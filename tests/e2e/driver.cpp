@@ -7,6 +7,7 @@
 #include <propidl.h>
 #include <gdiplus.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <algorithm>
@@ -14,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "app/catalog.h"
 
 namespace tambrel::e2e {
 namespace {
@@ -138,11 +141,9 @@ std::string unix_path(const std::string& windows) {
   return u;
 }
 
-// Shares everything, delete included, so that polling a file never holds off the tool's own
-// replace of it.
-std::string read_file(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+std::string read_whole(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string out;
   char buffer[65536];
@@ -150,6 +151,34 @@ std::string read_file(const std::string& path) {
   while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
   CloseHandle(file);
   return out;
+}
+
+}  // namespace
+
+// Shares everything, delete included, so that polling a file never holds off the tool's own
+// replace of it.
+std::string read_file(const std::string& path) {
+  return read_whole(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string read_file(const std::wstring& path) {
+  return read_whole(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string environment(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+std::vector<std::wstring> page_rows(int page) {
+  std::vector<std::wstring> rows{L"上一页"};
+  for (int k = 4 * (page - 1) + 2; k <= 4 * (page - 1) + 5; ++k) {
+    rows.push_back(gbk_to_wide(app::TemplateCatalog[k].title.c_str()));
+  }
+  rows.push_back(L"下一页");
+  return rows;
 }
 
 bool file_exists(const std::string& path) {

@@ -39,6 +39,11 @@ constexpr uint16_t kServicePort = 8077;  // the tool's service host is fixed at 
 // Polls pred every few milliseconds until it holds or the time is up; the last answer.
 bool wait_until(const std::function<bool()>& pred, milliseconds limit);
 
+// An environment variable's value, or "" where it is not set.
+std::string environment(const char* name);
+// Titles of the six rows of gallery page p, as the gallery must show them.
+std::vector<std::wstring> page_rows(int page);
+
 // ---- paths and files -------------------------------------------------------------------------
 
 // "/tmp/x" -> "Z:\tmp\x"; Windows paths are returned unchanged.
@@ -46,6 +51,8 @@ std::string windows_path(const std::string& path);
 // "Z:\tmp\x" -> "/tmp/x".
 std::string unix_path(const std::string& windows);
 std::string read_file(const std::string& path);
+// By a UTF-16 path: the test's own A functions follow the test's code page.
+std::string read_file(const std::wstring& path);
 bool file_exists(const std::string& path);
 // Names of the files (not folders) in a folder, sorted.
 std::vector<std::string> list_files(const std::string& folder);

@@ -26,21 +26,6 @@ using testing::ElementsAreArray;
 
 namespace {
 
-std::string environment(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-// Titles of the six rows of page p, as the gallery must show them.
-std::vector<std::wstring> page_rows(int page) {
-  std::vector<std::wstring> rows{L"上一页"};
-  for (int k = 4 * (page - 1) + 2; k <= 4 * (page - 1) + 5; ++k) {
-    rows.push_back(gbk_to_wide(app::TemplateCatalog[k].title.c_str()));
-  }
-  rows.push_back(L"下一页");
-  return rows;
-}
-
 std::string thumbnail_file(int position) { return app::TemplateCatalog[position].thumbnailFile.c_str(); }
 
 // Screen colours of a row's background at a point left of the title and below it, where only

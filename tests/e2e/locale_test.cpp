@@ -26,20 +26,6 @@ using testing::ElementsAreArray;
 
 namespace {
 
-std::string environment(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-std::vector<std::wstring> page_rows(int page) {
-  std::vector<std::wstring> rows{L"上一页"};
-  for (int k = 4 * (page - 1) + 2; k <= 4 * (page - 1) + 5; ++k) {
-    rows.push_back(gbk_to_wide(app::TemplateCatalog[k].title.c_str()));
-  }
-  rows.push_back(L"下一页");
-  return rows;
-}
-
 // The percent-encoded UTF-8 of a text, as the request must carry it (letters and digits as
 // themselves).
 std::string percent_utf8(const std::wstring& text) {
@@ -56,19 +42,6 @@ std::string percent_utf8(const std::wstring& text) {
       out += hex;
     }
   }
-  return out;
-}
-
-// A file's bytes by a UTF-16 path (the test's own A functions follow the test's code page).
-std::string read_file_wide(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string out;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-  CloseHandle(file);
   return out;
 }
 
@@ -294,7 +267,7 @@ TEST_F(OnThisLocale, TextsTitlesBoxesTypedCharactersAndSaving) {
   const std::wstring target = gbk_to_wide(out) + L"\\王小明.png";
   SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  EXPECT_TRUE(wait_until([&] { return read_file_wide(target) == wang_stamp; }, seconds(10)))
+  EXPECT_TRUE(wait_until([&] { return read_file(target) == wang_stamp; }, seconds(10)))
       << "王小明.png does not hold the stamp";
   ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
 
