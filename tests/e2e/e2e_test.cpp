@@ -28,6 +28,18 @@ namespace {
 
 std::string thumbnail_file(int position) { return app::TemplateCatalog[position].thumbnailFile.c_str(); }
 
+// Every template row of the shown page draws a picture in its thumbnail square.
+void expect_row_pictures(const Tool& tool) {
+  for (int row = 1; row <= 4; ++row) {
+    SCOPED_TRACE(row);
+    const RECT r = tool.row_rect(row);
+    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
+                                                                         RECT{8, 8, 76, 76}) >= 100; },
+                           seconds(5)))
+        << "the row shows no picture";
+  }
+}
+
 // Screen colours of a row's background at a point left of the title and below it, where only
 // the row's fill shows: white in the normal state, the blue gradient when hovered, the yellow
 // gradient when selected.
@@ -407,14 +419,7 @@ TEST_F(EndToEnd, OfflineFirstStartThenPagingAndHover) {
   ASSERT_TRUE(tool.wait_for_rows(page_rows(1)));
   EXPECT_EQ(list_files(tool.cache_folder()).size(), 8u) << "pages 1 and 2 were not cached";
   EXPECT_TRUE(file_exists(tool.cache_folder() + "\\" + thumbnail_file(2)));
-  for (int row = 1; row <= 4; ++row) {
-    SCOPED_TRACE(row);
-    const RECT r = tool.row_rect(row);
-    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
-                                                                         RECT{8, 8, 76, 76}) >= 100; },
-                           seconds(5)))
-        << "the row shows no picture";
-  }
+  expect_row_pictures(tool);
 
   // Entry "10" of the selector: catalogue positions 38 to 41.
   auto title = [](int position) { return gbk_to_wide(app::TemplateCatalog[position].title.c_str()); };
@@ -1028,18 +1033,6 @@ void expect_generation(const Tool& tool, const StampService& service, const std:
   EXPECT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
       << "the cache file does not hold the stamp";
   EXPECT_TRUE(tool.dialogs().empty()) << "a box appeared for a good generation";
-}
-
-// Every template row of the shown page draws a picture in its thumbnail square.
-void expect_row_pictures(const Tool& tool) {
-  for (int row = 1; row <= 4; ++row) {
-    SCOPED_TRACE(row);
-    const RECT r = tool.row_rect(row);
-    EXPECT_TRUE(wait_until([&] { return ScreenShot(tool.list(), r).count([](Rgb c) { return !is_near_white(c); },
-                                                                         RECT{8, 8, 76, 76}) >= 100; },
-                           seconds(5)))
-        << "the row shows no picture";
-  }
 }
 
 }  // namespace
