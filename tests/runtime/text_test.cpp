@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "runtime/datetime.h"
+#include "runtime/gb18030_reference.h"
+
+#include <windows.h>
 
 using namespace tambrel;
 
@@ -202,6 +206,106 @@ TEST(WideText, CarriesEveryCharacterAsGb18030) {
   expect_text(wide_to_text(L"a\xD800" L"b"), "a?b");
   EXPECT_EQ(text_to_wide("a\x84\x31\xA5\x30" "b"), L"a\uFFFDb");
   EXPECT_EQ(text_to_wide("\xFE\x39\xFE\x39"), L"\uFFFD");
+}
+
+// Characters that code page 936 lacks although GB18030 codes them in two bytes, and € (936's
+// single byte 0x80) in front of a four-byte character, which once threw the scanner out of step.
+TEST(WideText, TwoByteCodesWithoutCodePage936) {
+  struct Case {
+    const wchar_t* wide;
+    const char* bytes;
+  };
+  const Case cases[] = {
+      {L"刘\u4DAE", "\xC1\xF5\xFE\x9F"},                         // 刘䶮
+      {L"\u01F9\u2E81\u2FF0\u303E\u3447", "\xA8\xBF\xFE\x50\xA9\x8A\xA9\x89\xFE\x56"},
+      {L"€\U0001F600", "\xA2\xE3\x94\x39\xFC\x36"},              // "€😀"
+      {L"€印\U0001F600", "\xA2\xE3\xD3\xA1\x94\x39\xFC\x36"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    expect_text(wide_to_text(c.wide), c.bytes);
+    EXPECT_EQ(text_to_wide(c.bytes), c.wide);
+  }
+  // Texts written through code page 936 before may hold € as 0x80: it still reads as €, and a
+  // byte that starts no code costs only itself, not the "\" behind it.
+  EXPECT_EQ(text_to_wide("\x80\x94\x39\xFC\x36"), L"€\U0001F600");
+  EXPECT_EQ(text_to_wide("a\xFF\\b\x81"), L"a\uFFFD\\b\uFFFD");
+}
+
+namespace {
+
+void add_to_digest(uint64_t& h, const char* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    h ^= static_cast<unsigned char>(bytes[i]);
+    h *= 0x100000001B3ull;
+  }
+}
+
+std::wstring utf16(char32_t cp) {
+  if (cp < 0x10000) return std::wstring(1, static_cast<wchar_t>(cp));
+  return {static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10)), static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
+}
+
+}  // namespace
+
+// Every code point but the surrogates, through both directions, alone and behind "€", U+F8F5
+// (a private-use character with a four-byte code) and 印: the bytes are the reference codec's
+// (the digest gen_gb18030.py took from it) and come back as the same character.
+TEST(WideText, EveryCodePointBothWaysAsTheReferenceCodec) {
+  const std::wstring prefixes[] = {L"", L"€", L"\uF8F5", L"印"};
+  int failures = 0;
+  auto fail = [&](const std::wstring& prefix, char32_t cp, const char* what) {
+    if (++failures <= 20) ADD_FAILURE() << what << ": U+" << std::hex << static_cast<uint32_t>(cp) << " behind "
+                                        << prefix.size() << " unit(s) starting U+" << (prefix.empty() ? 0 : prefix[0]);
+  };
+  uint64_t digest = 0xCBF29CE484222325ull;
+  for (const std::wstring& prefix : prefixes) {
+    const std::string prefix_bytes = prefix.empty() ? "" : wide_to_text(prefix.c_str()).c_str();
+    for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+      if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+      if (cp == 0) {  // a text ends at NUL: its code is the byte 0
+        if (prefix.empty()) add_to_digest(digest, "", 1);
+        continue;
+      }
+      const std::wstring wide = prefix + utf16(cp);
+      const Text text = wide_to_text(wide.c_str(), wide.size());
+      const std::string bytes = text.get() ? text.c_str() : "";
+      if (bytes.compare(0, prefix_bytes.size(), prefix_bytes) != 0) fail(prefix, cp, "prefix changed");
+      if (prefix.empty()) add_to_digest(digest, bytes.data(), bytes.size());
+      if (text_to_wide(bytes.c_str()) != wide) fail(prefix, cp, "does not come back");
+    }
+  }
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(digest, gb18030::kReferenceDigest) << "the bytes differ from the reference codec's";
+}
+
+// GB18030 is byte-identical to GBK for every GBK character: each two-byte code that the
+// system's code page 936 gives a BMP character is the program's code for it too. The one kind of
+// exception is GB18030's own: code page 936 gives some two-byte codes to private-use stand-ins
+// (U+E7C8 for A8 BF, ...) where GB18030 gives them the real characters (ǹ); such a stand-in
+// takes a four-byte code, and its two bytes read as the real character.
+TEST(WideText, EveryGbkCharacterKeepsItsGbkBytes) {
+  int checked = 0, stand_ins = 0, failures = 0;
+  for (wchar_t c = 0x80; c != 0; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    char gbk[4];
+    BOOL lost = FALSE;
+    const int n = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &c, 1, gbk, sizeof gbk, nullptr, &lost);
+    if (n != 2 || lost) continue;
+    ++checked;
+    const Text ours = wide_to_text(&c, 1);
+    if (std::string(ours.c_str()) == std::string(gbk, 2)) continue;
+    const std::wstring real = text_to_wide(std::string(gbk, 2).c_str());
+    const bool stand_in = c >= 0xE000 && c <= 0xF8FF && real.size() == 1 && !(real[0] >= 0xE000 && real[0] <= 0xF8FF);
+    if (stand_in) {
+      ++stand_ins;
+    } else if (++failures <= 20) {
+      ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c);
+    }
+  }
+  EXPECT_EQ(failures, 0);
+  EXPECT_GT(checked, 21000) << "code page 936 gave too few characters to compare with";
+  std::printf("%d two-byte characters of code page 936 compared; %d private-use stand-ins\n", checked, stand_ins);
 }
 
 TEST(WideText, RoundTripsGbkTexts) {
