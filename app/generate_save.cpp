@@ -3,11 +3,15 @@
 // the request routine's time-out.
 #include <windows.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
 #include <optional>
+#include <vector>
 
 #include "app/app.h"
 #include "app/config.h"
@@ -27,7 +31,27 @@ constexpr char kGenerationFailed[] = "图章生成失败，至少输入两个字
 constexpr char kNothingToSave[] = "当前选中的模板还没有图片，没有可保存的内容。";
 constexpr char kSaveFailed[] = "保存失败：无法写入所选文件。";
 constexpr char kSaveFilter[] = "PNG(*.png)|*.png|所有文件|*.*";
+constexpr char kSaveDialogFailed[] = "保存失败：保存对话框出错，没有写入任何文件（错误代码 ";
 constexpr char kCacheWriteFailed[] = "图章已生成，但无法写入缓存文件，离开本页后将不再显示：\r\n";
+
+// The longest path the wide file functions take, with its NUL.
+constexpr size_t kPathBufferUnits = 32768;
+constexpr size_t kMaxNameUnits = 255;  // one name in a path, in UTF-16 units
+constexpr size_t kExtensionUnits = 4;  // ".png"
+
+// Where the dialog opened last time the user saved (in this run): the folder of that file.
+std::wstring& lastSaveFolder() {
+  static std::wstring folder;
+  return folder;
+}
+
+// The user's Pictures folder the first time, then the folder of the last save.
+std::wstring saveFolder() {
+  if (!lastSaveFolder().empty()) return lastSaveFolder();
+  wchar_t pictures[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, SHGFP_TYPE_CURRENT, pictures))) return pictures;
+  return {};
+}
 
 Text body_as_text(const Bytes& body) {
   return Text::adopt(static_cast<char*>(read_bytes_value(body.block(), 10).value.ptr));
@@ -84,6 +108,16 @@ Text proposedFileName(const char* stampText) {
     if (c < 0x20 || std::wcschr(L":\"<>|*?\\/", c)) c = L'_';
   }
   while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  // A name is at most 255 UTF-16 units: a long text is cut before ".png", never inside a
+  // surrogate pair (and dots and spaces left at the cut go as above).
+  if (name.size() > kMaxNameUnits - kExtensionUnits) {
+    size_t keep = kMaxNameUnits - kExtensionUnits;
+    if (name[keep - 1] >= 0xD800 && name[keep - 1] <= 0xDBFF) --keep;
+    name.resize(keep);
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  }
+  // "CON", "NUL", "COM1" ... are devices on Windows 10 and before, with any extension: "CON_.png".
+  if (const size_t device = device_name_length(name + L".png")) name.insert(device, L"_");
   name += L".png";
   return wide_to_text(name.c_str());
 }
@@ -105,9 +139,11 @@ void saveStamp() {
     if (c == L'|') c = L'\0';
   }
   filter.push_back(L'\0');
-  wchar_t file[MAX_PATH] = {};
-  lstrcpynW(file, text_to_wide(proposedFileName(textBox->GetText().c_str()).c_str()).c_str(), MAX_PATH);
-  wchar_t file_title[MAX_PATH] = {};
+  // Room for the longest path the system takes (\\?\ paths, long-path aware systems), not
+  // MAX_PATH: a long name or a deep folder must not fail the dialog.
+  std::vector<wchar_t> file(kPathBufferUnits, L'\0');
+  const std::wstring proposed = text_to_wide(proposedFileName(textBox->GetText().c_str()).c_str());
+  std::copy(proposed.begin(), proposed.end(), file.begin());
 
   // Wide, so that any name in any folder can be chosen whatever the system's code page.
   OPENFILENAMEW dialog{};
@@ -116,17 +152,27 @@ void saveStamp() {
   dialog.hInstance = GetModuleHandleW(nullptr);
   dialog.lpstrFilter = filter.c_str();
   dialog.nFilterIndex = 0;
-  dialog.lpstrFile = file;
-  dialog.nMaxFile = MAX_PATH;
-  dialog.lpstrFileTitle = file_title;
-  dialog.nMaxFileTitle = MAX_PATH;
-  dialog.Flags = OFN_EXPLORER;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  const std::wstring folder = saveFolder();
+  dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+  // Replacing a file is the user's decision; the working folder stays where the program started.
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
   dialog.lpstrDefExt = L"png";
   // The wait lasts until the failure box is gone too: a close put off during the dialog must
   // not be handled inside that box's loop, which would take the box away unread.
   WaitScope wait(WaitKind::Dialog);
-  if (!GetSaveFileNameW(&dialog)) return;
-  const Text path = wide_to_text(file);
+  if (!GetSaveFileNameW(&dialog)) {
+    // Cancelled is 0; anything else means the dialog failed, and nothing was saved.
+    if (const DWORD error = CommDlgExtendedError()) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%04lX", static_cast<unsigned long>(error));
+      show_message(text_concat({kSaveDialogFailed, code, "）。"}).c_str(), MB_ICONERROR);
+    }
+    return;
+  }
+  const Text path = wide_to_text(file.data());
+  if (dialog.nFileOffset > 0) lastSaveFolder().assign(file.data(), dialog.nFileOffset - 1);
   if (!write_whole_file(path.c_str(), image.block())) show_message(kSaveFailed, MB_ICONERROR);
 }
 

@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <cwctype>
+#include <cwchar>
 
 #include "runtime/text.h"
 #include "runtime/unique_handle.h"
@@ -80,6 +82,12 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 constexpr char kTempMarker[] = ".~tmb";  // between the target's name and the writer's id
 constexpr size_t kTempMarkerLength = sizeof(kTempMarker) - 1;
 
+// The name temporary files of the target with this file name start with: the name itself, or
+// "~" and the name where the name is a device's ("NUL.png.~tmb..." would be the device NUL).
+std::string temp_stem(const std::string& name) {
+  return device_name_length(text_to_wide(name.c_str())) ? "~" + name : name;
+}
+
 // The name of a fresh temporary file beside `path`, or empty when it would not fit in
 // MAX_PATH. The process id tells a leftover of an ended process from a file being written.
 std::string temp_name_for(const char* path) {
@@ -87,7 +95,9 @@ std::string temp_name_for(const char* path) {
   char suffix[48];
   std::snprintf(suffix, sizeof suffix, "%s%lx-%x", kTempMarker, GetCurrentProcessId(),
                 counter.fetch_add(1));
-  std::string temp = std::string(path) + suffix;
+  const Text folder = path_folder(path);
+  const size_t name_at = folder.get() ? folder.size() + 1 : 0;
+  std::string temp = std::string(path, name_at) + temp_stem(path + name_at) + suffix;
   if (text_to_wide(temp.c_str()).size() >= MAX_PATH) return {};
   return temp;
 }
@@ -145,7 +155,7 @@ void remove_abandoned(const std::string& folder, const std::string& stem) {
 void remove_leftovers(const char* path) {
   const Text folder = path_folder(path);
   const std::string name = path + (folder.get() ? folder.size() + 1 : 0);
-  remove_abandoned(folder.get() ? folder.c_str() : "", name);
+  remove_abandoned(folder.get() ? folder.c_str() : "", temp_stem(name));
 }
 
 // Moves `from` over `to` in one step. A reader that has the target open without delete
@@ -221,6 +231,55 @@ bool write_whole_file(const char* path, std::initializer_list<const BytesBlock*>
   ok = ok && replace_with(temp.c_str(), path);
   if (!ok) DeleteFileW(text_to_wide(temp.c_str()).c_str());
   return ok;
+}
+
+bool write_new_file(const char* path, const BytesBlock* block) {
+  if (!path || !*path || file_exists(path)) return false;
+  const std::string temp = temp_name_for(path);
+  if (temp.empty()) return false;
+  remove_leftovers(path);
+  bool ok;
+  {
+    unique_file file(CreateFileW(text_to_wide(temp.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file) return false;
+    ok = write_blocks(file.get(), {block});
+  }
+  // Without MOVEFILE_REPLACE_EXISTING: where the target appeared meanwhile the move fails, and
+  // that file stays as its writer left it.
+  ok = ok && MoveFileExW(text_to_wide(temp.c_str()).c_str(), text_to_wide(path).c_str(), MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(text_to_wide(temp.c_str()).c_str());
+  return ok;
+}
+
+size_t device_name_length(std::wstring_view name) {
+  size_t stem = name.find(L'.');
+  if (stem == std::wstring_view::npos) stem = name.size();
+  while (stem > 0 && name[stem - 1] == L' ') --stem;
+  const std::wstring_view part = name.substr(0, stem);
+  auto is = [&](const wchar_t* device) {
+    const size_t n = std::wcslen(device);
+    if (part.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      if (std::towupper(part[i]) != device[i]) return false;
+    }
+    return true;
+  };
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (is(device)) return stem;
+  }
+  if (part.size() == 4) {
+    const std::wstring_view head = part.substr(0, 3);
+    const wchar_t digit = part[3];
+    const bool numbered = (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    bool com = true, lpt = true;
+    for (size_t i = 0; i < 3; ++i) {
+      com = com && std::towupper(head[i]) == L"COM"[i];
+      lpt = lpt && std::towupper(head[i]) == L"LPT"[i];
+    }
+    if (numbered && (com || lpt)) return stem;
+  }
+  return 0;
 }
 
 void remove_abandoned_writes(const char* folder) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string_view>
 
 #include "runtime/values.h"
 
@@ -24,7 +25,8 @@ bool file_exists(const char* path);
 Bytes read_whole_file(const char* path);
 
 // Writes the blocks back to back as the new content of the file. The content goes to a
-// temporary file beside the target first ("<target>.~tmb<process id>-<n>") and replaces the
+// temporary file beside the target first ("<target>.~tmb<process id>-<n>", with "~" in front
+// where the target's name is a device name, so that the temporary one is never a device) and replaces the
 // target in one step, keeping the old file's attributes, so a failed write leaves the old file
 // as it was (and removes the temporary file). Temporary files of the same target that ended
 // processes left behind are removed. Where the temporary name would exceed MAX_PATH, the file
@@ -34,10 +36,23 @@ inline bool write_whole_file(const char* path, const BytesBlock* block) {
   return write_whole_file(path, {block});
 }
 
+// Writes the block as a new file, only where none is there: the content goes to a temporary file
+// first and is moved to the target's name without replacing anything, so a file another process
+// writes meanwhile (under the same name) always wins and a reader never sees half of it. False
+// when the file exists (or the write fails); nothing is left behind.
+bool write_new_file(const char* path, const BytesBlock* block);
+
 // Removes from the folder the temporary files of write_whole_file that processes which have
 // ended left behind (a crash between writing and replacing), whatever their target. Files of
 // running writers stay.
 void remove_abandoned_writes(const char* folder);
+
+// Is the file name (no folder) one that Windows 10 and earlier take for a device: CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9 (also with superscript digits), CONIN$, CONOUT$, in any case, alone
+// or before an extension ("NUL.png", "com1 .txt")? Such a file is no file there. Returns the
+// length of the device part (what comes before the extension and its spaces), 0 for any
+// other name.
+size_t device_name_length(std::wstring_view file_name);
 
 // One folder level; false when the parent is missing or the folder already exists.
 bool create_folder(const char* path);

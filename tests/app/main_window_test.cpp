@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
+#include "runtime/text.h"
+
+#include <string>
 
 using namespace tambrel;
 using namespace tambrel::app;
@@ -30,6 +33,38 @@ TEST(MainWindow, SixControlsShareThe18PixelFontAndTheLinkKeepsTheDefaultGuiFont)
   EXPECT_EQ(pageSelector->GetFont(), gui);
   EXPECT_NE(shared, gui);
   appExit();
+}
+
+// The name "保存" proposes: never a device, never longer than a name may be (255 UTF-16 units),
+// always ending in ".png", never cut inside a surrogate pair.
+TEST(ProposedFileName, DevicesLongTextsAndCharactersNoNameMayHold) {
+  struct Case {
+    std::wstring text;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {L"王小明", L"王小明.png"},
+      {L"a:b?c*\"d<e>f|g/h\\i", L"a_b_c__d_e_f_g_h_i.png"},
+      {L"CON", L"CON_.png"},
+      {L"nul", L"nul_.png"},
+      {L"COM1", L"COM1_.png"},
+      {L"lpt9", L"lpt9_.png"},
+      {L"AUX.txt", L"AUX_.txt.png"},
+      {L"PRN. ", L"PRN_.png"},
+      {L"CONSOLE", L"CONSOLE.png"},
+      {L"刘\u4DAE €\U0001F600", L"刘\u4DAE €\U0001F600.png"},
+      {std::wstring(300, L'印'), std::wstring(251, L'印') + L".png"},
+      // 250 units, then a pair that would be cut in half at 251.
+      {std::wstring(250, L'a') + L"\U0001F600\U0001F600", std::wstring(250, L'a') + L".png"},
+      {std::wstring(249, L'a') + L"\U0001F600\U0001F600", std::wstring(249, L'a') + L"\U0001F600.png"},
+      {std::wstring(250, L'a') + L"  .xyz", std::wstring(250, L'a') + L".png"},
+  };
+  for (const Case& c : cases) {
+    const Text got = proposedFileName(wide_to_text(c.text.c_str()).c_str());
+    const std::wstring name = text_to_wide(got.c_str());
+    EXPECT_EQ(name, c.expected) << std::string(got.c_str());
+    EXPECT_LE(name.size(), 255u);
+  }
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <atomic>
 #include <thread>
+
+#include "runtime/text.h"
 
 #include "tests/runtime/temp_folder.h"
 
@@ -301,6 +304,90 @@ TEST(Files, GbkFileNamesRoundTrip) {
   ASSERT_TRUE(write_whole_file(path.c_str(), a.block()));
   EXPECT_TRUE(file_exists(path.c_str()));
   EXPECT_EQ(contents(read_whole_file(path.c_str())), "seal");
+}
+
+// Any character in a folder or file name, the program's own folder included (its cache path
+// is built from it): 䶮 and ⿰ have two-byte codes that code page 936 lacks, € has a two-byte
+// code where 936 writes one byte, 😀 a four-byte one.
+TEST(Files, AnyCharacterInFolderAndFileNames) {
+  TempFolder dir;
+  const std::wstring wide_dir = std::wstring(dir.path().begin(), dir.path().end()) + L"\\刘\u4DAE\u2FF0€\U0001F600";
+  const Text folder = wide_to_text(wide_dir.c_str());
+  ASSERT_TRUE(create_folder(folder.c_str()));
+  const Text path = text_concat({folder.c_str(), "\\", wide_to_text(L"€印\U0001F600.png").c_str()});
+  Bytes a = bytes_of("seal");
+  ASSERT_TRUE(write_whole_file(path.c_str(), a.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "seal");
+  // Under exactly that name, as the system sees it.
+  const DWORD attributes = GetFileAttributesW((wide_dir + L"\\€印\U0001F600.png").c_str());
+  EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  const Text back = path_folder(path.c_str());
+  EXPECT_EQ(text_to_wide(back.c_str()), wide_dir);
+}
+
+TEST(DeviceNameLength, DevicesWithAnyExtensionAndCase) {
+  struct Case {
+    const wchar_t* name;
+    size_t expected;
+  };
+  const Case cases[] = {
+      {L"CON", 3},       {L"con.png", 3},    {L"NUL.png", 3},      {L"nul.txt.png", 3}, {L"PRN", 3},
+      {L"Aux.png", 3},   {L"COM1.png", 4},   {L"com9", 4},         {L"LPT1.png", 4},    {L"lpt9.x", 4},
+      {L"COM\u00B9.png", 4},                 {L"NUL .png", 3},     {L"CONIN$.png", 6},  {L"conout$", 7},
+      {L"CON_.png", 0},  {L"CONSOLE.png", 0}, {L"COM0.png", 0},    {L"COM10.png", 0},   {L"LPT.png", 0},
+      {L"印章.png", 0},  {L"XCON.png", 0},   {L".png", 0},         {L"", 0},            {L"NULL.png", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(device_name_length(c.name), c.expected) << std::string(wide_to_text(c.name).c_str());
+}
+
+// The temporary file of a device-named target never carries the device's name: "NUL.png.~tmb..."
+// would be the device NUL itself on Windows 10 and before.
+TEST(WriteWholeFile, TemporaryOfADeviceNamedTargetIsNoDevice) {
+  TempFolder dir;
+  char leftover[64];
+  std::snprintf(leftover, sizeof leftover, "~nul.png.~tmbfffffff0-1");
+  put_file(dir.file(leftover), "an ended writer's");
+  Bytes a = bytes_of("x");
+  write_whole_file(dir.file("nul.png").c_str(), a.block());
+  // Its leftovers carry the "~" name too, which is how they are found and removed.
+  EXPECT_FALSE(file_exists(dir.file(leftover).c_str()));
+  for (const char* name : {"nul.png.~tmb", "NUL.png.~tmb"}) {
+    EXPECT_EQ(dir.listing().find(name), std::string::npos) << dir.listing();
+  }
+}
+
+TEST(WriteNewFile, CreatesAMissingFileAndNeverReplacesOne) {
+  TempFolder dir;
+  const std::string path = dir.file("thumb.png");
+  Bytes first = bytes_of("thumbnail");
+  ASSERT_TRUE(write_new_file(path.c_str(), first.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "thumbnail");
+  Bytes second = bytes_of("another thumbnail");
+  EXPECT_FALSE(write_new_file(path.c_str(), second.block()));
+  EXPECT_EQ(contents(read_whole_file(path.c_str())), "thumbnail");
+  EXPECT_EQ(dir.listing(), "thumb.png") << "no temporary file is left behind";
+  EXPECT_FALSE(write_new_file(dir.file("missing\\thumb.png").c_str(), first.block()));
+  EXPECT_EQ(dir.listing(), "thumb.png");
+}
+
+// A stamp written while a thumbnail of the same file is being created is what stays, whichever
+// of the two gets there first: the thumbnail only ever creates, the stamp replaces.
+TEST(WriteNewFile, AStampWrittenMeanwhileAlwaysWins) {
+  TempFolder dir;
+  Bytes stamp = bytes_of("stamp");
+  Bytes thumbnail = bytes_of("thumbnail");
+  for (int round = 0; round < 60; ++round) {
+    const std::string path = dir.file("race" + std::to_string(round) + ".png");
+    std::atomic<bool> go{false};
+    std::thread other([&] {
+      while (!go) std::this_thread::yield();
+      write_whole_file(path.c_str(), stamp.block());
+    });
+    go = true;
+    write_new_file(path.c_str(), thumbnail.block());
+    other.join();
+    ASSERT_EQ(contents(read_whole_file(path.c_str())), "stamp") << "round " << round;
+  }
 }
 
 }  // namespace
