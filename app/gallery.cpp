@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "app/config.h"
 #include "app/dpi.h"
+#include "app/row_layout.h"
 #include "app/wait.h"
 #include "picture/argb.h"
 #include "picture/bitmap_picture.h"
@@ -37,10 +38,7 @@ namespace {
 
 namespace u32 = gallery_user32;
 
-constexpr int kNavigationRowHeight = 40;
-constexpr int kTemplateRowHeight = 90;
 constexpr int kRowCount = 6;
-constexpr int kThumbnailSize = 72;
 constexpr unsigned kPixelFormat32bppRGB = 0x22009;
 constexpr int kTextRenderingClearTypeGridFit = 5;
 constexpr int kInterpolationHighQualityBicubic = 7;
@@ -333,7 +331,7 @@ const BitmapPicture* Gallery::ScaledPicture(const char* thumbnailFile, const Byt
   if (!entry) return nullptr;
   if (!entry->scaled) {
     // At the screen's resolution: drawn 1:1 into the row, never enlarged.
-    const int side = app::scaled(kThumbnailSize);
+    const int side = thumbnailPlace(layoutDpi()).side;
     auto picture = std::make_unique<BitmapPicture>();
     picture->Create(side, side, kPixelFormat32bppRGB);
     DrawingSurface surface;
@@ -353,10 +351,11 @@ void Gallery::ForgetScaledPictures() {
 
 void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   const GalleryItem& item = galleryItems[row + 1];
-  // Away from 96 DPI the row is drawn in its 96-DPI design units through a scaling transform:
-  // text and shapes at the screen's resolution, the thumbnail (made at that resolution) 1:1.
+  // Away from 96 DPI the row is drawn in its 96-DPI design units through a scaling transform
+  // (the DPI's scale, less where the row height is capped): text and shapes at the screen's
+  // resolution, the thumbnail (made at that resolution) 1:1 on whole pixels.
   const bool scaling = layoutDpi() != kDesignDpi;
-  const float s = layoutScale();
+  const float s = rowScale(layoutDpi());
   const int pixel_w = rect.right - rect.left;
   const int pixel_h = rect.bottom - rect.top + 1;
   const int w = scaling ? static_cast<int>(pixel_w / s + 0.5f) : pixel_w;
@@ -397,12 +396,18 @@ void Gallery::DrawRowIn(int row, RowState state, const RECT& rect) {
   if (!navigation) {
     if (const BitmapPicture* picture = ScaledPicture(item.thumbnailFile.c_str(), item.image)) {
       if (scaling) {
-        surface.DrawImageRect(*picture, 6, 6, kThumbnailSize, kThumbnailSize);
+        // In pixels, outside the transform: 6 design units are 7.5 pixels at 125 %, and a
+        // picture placed there would be resampled and blurred.
+        const ThumbnailPlace place = thumbnailPlace(layoutDpi());
+        surface.ResetWorldTransform();
+        surface.DrawImageRect(*picture, static_cast<float>(place.x), static_cast<float>(place.y),
+                              static_cast<float>(place.side), static_cast<float>(place.side));
+        surface.ScaleWorldTransform(s, s);
       } else {
-        surface.DrawImage(*picture, 6, 6);
+        surface.DrawImage(*picture, kThumbnailInset, kThumbnailInset);
       }
     } else {
-      surface.FillRectangle(white, 6, 6, 72, 72);
+      surface.FillRectangle(white, kThumbnailInset, kThumbnailInset, kThumbnailSize, kThumbnailSize);
     }
     outline.Reset();
     outline.AddRoundedRectangle(5, 5, 74, 74, 25);
@@ -456,21 +461,23 @@ void addRow(const GalleryItem& item) {
   galleryItems.append(item);
   const LRESULT index = galleryList->SendText(LB_ADDSTRING, 0, item.title.c_str());
   galleryList->Send(LB_SETITEMDATA, static_cast<WPARAM>(index), 0);
-  galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(index), scaled(kTemplateRowHeight));
+  galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(index), rowHeight(kTemplateRowHeight, layoutDpi()));
   galleryList->Send(LB_SETHORIZONTALEXTENT, 1, 0);
   galleryList->Invalidate(1);
-  galleryList->Send(LB_SETITEMHEIGHT, 0, scaled(kNavigationRowHeight));
-  galleryList->Send(LB_SETITEMHEIGHT, kRowCount - 1, scaled(kNavigationRowHeight));
+  galleryList->Send(LB_SETITEMHEIGHT, 0, rowHeight(kNavigationRowHeight, layoutDpi()));
+  galleryList->Send(LB_SETITEMHEIGHT, kRowCount - 1, rowHeight(kNavigationRowHeight, layoutDpi()));
 }
 
-int galleryHeight() { return 2 * scaled(kNavigationRowHeight) + (kRowCount - 2) * scaled(kTemplateRowHeight); }
+int galleryHeight() {
+  return 2 * rowHeight(kNavigationRowHeight, layoutDpi()) + (kRowCount - 2) * rowHeight(kTemplateRowHeight, layoutDpi());
+}
 
 void relayoutGallery() {
   const int count = static_cast<int>(galleryList->Send(LB_GETCOUNT));
   for (int row = 0; row < count; ++row) {
     const bool navigation = row == 0 || row == kRowCount - 1;
     galleryList->Send(LB_SETITEMHEIGHT, static_cast<WPARAM>(row),
-                      scaled(navigation ? kNavigationRowHeight : kTemplateRowHeight));
+                      rowHeight(navigation ? kNavigationRowHeight : kTemplateRowHeight, layoutDpi()));
   }
   gallery->ForgetScaledPictures();
   galleryList->Invalidate(1);
@@ -480,9 +487,14 @@ namespace {
 
 // The cached picture of a template, downloaded and cached when missing. A failed download (no
 // answer, or an answer that is no picture) is not cached, so the next showing of the page tries
-// again; a cache file that holds no picture is downloaded again the same way. The cache file is
-// replaced atomically, so a crash never leaves a truncated thumbnail behind. The first download
-// of a page starts the wait that keeps the user's hands off the gallery until the page is full.
+// again; a cache file that holds no picture is downloaded again the same way. The first
+// download of a page starts the wait that keeps the user's hands off the gallery until the
+// page is full.
+//
+// Another instance may share the cache: while this one downloads, that one may generate a
+// stamp into the same file. A thumbnail therefore only ever creates a missing file (atomically,
+// never replacing one); where a file appeared meanwhile, it is the other instance's stamp, and
+// that is what the row shows.
 Bytes thumbnail_for(const char* thumbnailFile, std::optional<WaitScope>& wait) {
   Text path = cachePath(thumbnailFile);
   if (file_exists(path.c_str())) {
@@ -494,7 +506,19 @@ Bytes thumbnail_for(const char* thumbnailFile, std::optional<WaitScope>& wait) {
   Bytes image = WebRequest(&url);
   if (!gallery->DecodedPicture(thumbnailFile, image)) return {};
   // A thumbnail that cannot be cached is still shown; the next showing fetches it again.
-  if (makeCacheFolder()) write_whole_file(path.c_str(), image.block());
+  if (!makeCacheFolder()) return image;
+  if (file_exists(path.c_str())) {
+    Bytes now = read_whole_file(path.c_str());
+    if (gallery->DecodedPicture(thumbnailFile, now)) return now;  // written meanwhile: it wins
+    // Still no picture: the broken file goes, to be created anew below. (Should a stamp land in
+    // the moment between this read and the removal, the next generation writes it again; a
+    // stamp is never removed for a thumbnail otherwise.)
+    DeleteFileW(text_to_wide(path.c_str()).c_str());
+  }
+  if (!write_new_file(path.c_str(), image.block())) {
+    Bytes now = read_whole_file(path.c_str());
+    if (gallery->DecodedPicture(thumbnailFile, now)) return now;
+  }
   return image;
 }
 
