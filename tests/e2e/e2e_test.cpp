@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "app/catalog.h"
 #include "tests/e2e/driver.h"
 
@@ -802,12 +804,15 @@ TEST_F(EndToEnd, WaitsTakeNoInputAndKeepTheRightRow) {
   ASSERT_TRUE(stamp.ok());
   EXPECT_TRUE(wait_until([&] { return match_preview(tool, stamp).good(); }, seconds(10))) << match_preview(tool, stamp);
 
-  // Saving over an existing file (the thumbnail saved above) replaces it without a prompt.
+  // Saving over an existing file (the thumbnail saved above) replaces it once the user agrees.
   tool.press(kSaveId);
   dialog = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
   ASSERT_NE(dialog, nullptr) << "no save dialog";
   SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  HWND prompt = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
+  ASSERT_NE(prompt, nullptr) << "no overwrite prompt";
+  press_dialog_button(prompt, IDYES);
   EXPECT_TRUE(wait_until([&] { return read_file(out + "\\before-generation.png") == served.body; }, seconds(10)))
       << "the existing file was not replaced by the stamp";
   EXPECT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5))) << "a dialog stayed open (a prompt?)";
@@ -1177,6 +1182,11 @@ TEST_F(EndToEnd, RowStatesCacheFileCommandsAndCloseAfterAFailedSave) {
   const std::wstring name = gbk_to_wide(locked);
   SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  // The file exists: the user is asked first, and says yes.
+  HWND prompt = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
+  ASSERT_NE(prompt, nullptr) << "no overwrite prompt";
+  press_dialog_button(prompt, IDYES);
+  ASSERT_TRUE(wait_until([&] { return !IsWindow(prompt); }, seconds(5)));
   HWND box = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
   ASSERT_NE(box, nullptr) << "no failure box (the window closed?), running " << tool.running();
   EXPECT_EQ(read_message_box(box).text, L"保存失败：无法写入所选文件。");
@@ -1219,4 +1229,175 @@ TEST_F(EndToEnd, RowStatesCacheFileCommandsAndCloseAfterAFailedSave) {
   box = second.wait_for_dialog(seconds(15));
   if (box) press_dialog_button(box, IDOK);
   EXPECT_TRUE(wait_until([&] { return !second.running(); }, seconds(15))) << "the close was lost";
+}
+
+namespace {
+
+// The user's Pictures folder as the system names it (the tool's process sees the same).
+std::string pictures_folder() {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+  char narrow[MAX_PATH * 2] = {};
+  WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+// Saving as a Windows user expects: the dialog opens in the Pictures folder the first time and
+// where the user last saved afterwards; an existing file is replaced only after the user says
+// so; a device name is never proposed; a long stamp text gives a whole name ending in ".png".
+TEST_F(EndToEnd, SaveDialogFolderOverwritePromptAndNames) {
+  ASSERT_TRUE(service().start());
+  const std::string folder = fresh_folder("saving");
+  const std::string out = fresh_folder("saving-out");
+  const std::string pictures = pictures_folder();
+  ASSERT_FALSE(pictures.empty());
+  CreateDirectoryA(pictures.c_str(), nullptr);
+  Tool tool(tool_path(), folder);
+  ASSERT_TRUE(tool.started());
+  ASSERT_TRUE(tool.wait_for_page());
+  const std::string row_picture = read_file(tool.cache_folder() + "\\" + thumbnail_file(2));
+  ASSERT_FALSE(row_picture.empty());
+  auto open_save_dialog = [&]() -> HWND {
+    tool.press(kSaveId);
+    return tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) != nullptr; });
+  };
+  auto save_as = [&](HWND dialog, const std::wstring& name) {
+    SendMessageW(save_dialog_name_box(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  };
+
+  // 1. The first time: a bare name lands in the Pictures folder (not in the program's folder,
+  //    where the tool was started).
+  tool.set_text(kTextBoxId, L"first");
+  HWND dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr) << "no save dialog";
+  EXPECT_EQ(window_text(save_dialog_name_box(dialog)), L"first.png");
+  const std::string in_pictures = pictures + "\\tambrel-e2e-first.png";
+  DeleteFileA(in_pictures.c_str());
+  save_as(dialog, L"tambrel-e2e-first");
+  EXPECT_TRUE(wait_until([&] { return read_file(in_pictures) == row_picture; }, seconds(10)))
+      << "not saved in the Pictures folder " << pictures << "; the tool's folder holds "
+      << testing::PrintToString(list_files(folder));
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  DeleteFileA(in_pictures.c_str());
+
+  // 2. Saved elsewhere by a full path; the next bare name lands there.
+  dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr);
+  save_as(dialog, gbk_to_wide(out + "\\one"));
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\one.png") == row_picture; }, seconds(10)));
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+  dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr);
+  save_as(dialog, L"two");
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\two.png") == row_picture; }, seconds(10)))
+      << "not saved where the user last saved; there: " << testing::PrintToString(list_files(out));
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+
+  // 3. An existing file: the user is asked; "No" keeps it, and the dialog stays for another name.
+  std::ofstream(out + "\\kept.png", std::ios::binary) << "another template's stamp";
+  dialog = open_save_dialog();
+  ASSERT_NE(dialog, nullptr);
+  save_as(dialog, L"kept.png");
+  HWND prompt = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
+  ASSERT_NE(prompt, nullptr) << "no overwrite prompt; the file now holds "
+                             << (read_file(out + "\\kept.png") == row_picture ? "the row's picture" : "its old content");
+  press_dialog_button(prompt, IDNO);
+  EXPECT_TRUE(wait_until([&] { return !IsWindow(prompt); }, seconds(5)));
+  EXPECT_EQ(read_file(out + "\\kept.png"), "another template's stamp");
+  ASSERT_TRUE(IsWindow(dialog)) << "the dialog went away after \"No\"";
+  // "Yes" replaces it.
+  save_as(dialog, L"kept.png");
+  prompt = tool.wait_for_dialog(seconds(10), [](HWND d) { return save_dialog_name_box(d) == nullptr; });
+  ASSERT_NE(prompt, nullptr);
+  press_dialog_button(prompt, IDYES);
+  EXPECT_TRUE(wait_until([&] { return read_file(out + "\\kept.png") == row_picture; }, seconds(10)));
+  ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+
+  // 4. Device names are made safe; a long text keeps ".png" and stays a valid name.
+  struct NameCase {
+    std::wstring text, proposed;
+  };
+  const NameCase names[] = {
+      {L"CON", L"CON_.png"},
+      {L"com1", L"com1_.png"},
+      {L"NUL.txt", L"NUL_.txt.png"},
+      {std::wstring(300, L'印'), std::wstring(251, L'印') + L".png"},
+  };
+  for (const NameCase& c : names) {
+    tool.set_text(kTextBoxId, c.text);
+    dialog = open_save_dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(window_text(save_dialog_name_box(dialog)), c.proposed);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(wait_until([&] { return tool.dialogs().empty(); }, seconds(5)));
+    EXPECT_TRUE(tool.responsive(seconds(10)));
+  }
+  EXPECT_THAT(list_files(out), ElementsAreArray({std::string("kept.png"), std::string("one.png"), std::string("two.png")}));
+
+  const std::optional<DWORD> code = tool.close();
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0u);
+}
+
+// Two instances on one cache: a thumbnail the one downloads never replaces a stamp the other
+// generated into the same cache file meanwhile; that instance shows its stamp again after
+// a page visit, and the other shows it too.
+TEST_F(EndToEnd, TwoInstancesOnOneCacheNeverUndoEachOthersStamps) {
+  ServiceOptions backend;
+  backend.port = kBackendPort;
+  ASSERT_TRUE(service().start(backend));
+  StandInServer stand_in(kBackendPort);
+  ASSERT_TRUE(stand_in.listening());
+  const std::string folder = fresh_folder("shared-cache");
+  Tool first(tool_path(), folder);
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.wait_for_page());
+  const std::string cache_file = first.cache_folder() + "\\" + thumbnail_file(2);  // template 368, row 1
+  const std::string thumbnail = read_file(cache_file);
+  ASSERT_FALSE(thumbnail.empty());
+
+  // The second instance finds row 1's cache file missing (an empty cache for that template)
+  // and downloads its thumbnail, slowly.
+  ASSERT_TRUE(DeleteFileA(cache_file.c_str()));
+  const std::string thumbnail_target = "/maker/thumbnails/" + thumbnail_file(2);
+  stand_in.set_rules({{thumbnail_target, milliseconds(4000), std::nullopt}});
+  size_t mark = stand_in.targets().size();
+  Tool second(folder + "\\Tambrel.exe", folder);  // the same program, the same cache
+  ASSERT_TRUE(second.started());
+  ASSERT_TRUE(stand_in.wait_for_target(thumbnail_target, mark, seconds(30))) << "the second instance fetched nothing";
+
+  // Meanwhile the first generates a stamp for that template.
+  first.set_text(kTextBoxId, L"ab12");
+  mark = stand_in.targets().size();
+  first.press(kGenerateId);
+  const std::optional<std::string> picture = stand_in.wait_for_target("/stamp/", mark, seconds(20));
+  ASSERT_TRUE(picture) << "no stamp fetched";
+  const HttpResult served = http_get(kBackendPort, *picture);
+  ASSERT_EQ(served.status, 200);
+  ASSERT_TRUE(wait_until([&] { return read_file(cache_file) == served.body; }, seconds(10)))
+      << "the stamp is not in the cache";
+
+  // The thumbnail arrives after the stamp: the cache keeps the stamp.
+  ASSERT_TRUE(second.wait_for_page(seconds(30)));
+  stand_in.set_rules({});
+  EXPECT_TRUE(read_file(cache_file) == served.body) << "the thumbnail replaced the stamp";
+  EXPECT_THAT(list_files(first.cache_folder()).size(), 4u) << "a temporary file was left behind";
+
+  // The first instance leaves the page and comes back: its stamp is still there; the second
+  // shows it after the same visit.
+  for (Tool* tool : {&first, &second}) {
+    tool->choose_page(1);
+    ASSERT_TRUE(tool->wait_for_rows(page_rows(2)));
+    tool->choose_page(0);
+    ASSERT_TRUE(tool->wait_for_rows(page_rows(1)));
+  }
+  EXPECT_TRUE(read_file(cache_file) == served.body);
+  for (Tool* tool : {&first, &second}) {
+    const std::optional<DWORD> code = tool->close();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0u);
+  }
 }
