@@ -33,20 +33,62 @@ ShowUninstDetails nevershow
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Tambrel.exe"
+; Started from the finish page in the folder the shortcut starts it in, not the install folder.
+!define MUI_FINISHPAGE_RUN_FUNCTION RunFromFinishPage
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
-; The installer speaks the user's language: Simplified Chinese, or English on any other Windows
-; (NSIS picks the language of the user's UI language at start, the first listed where none fits).
-!insertmacro MUI_LANGUAGE "SimpChinese"
+; The installer speaks the user's language: Chinese to a Chinese Windows (Simplified or
+; Traditional, by region), English to any other. English is listed first because NSIS falls back
+; to the first language for a UI language it has no file for (German, French, Japanese ...);
+; .onInit makes the choice explicit all the same.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "TradChinese"
 
-LangString RUNNING_TEXT ${LANG_SIMPCHINESE} "Tambrel 正在运行。请先关闭它，再点击“重试”。"
 LangString RUNNING_TEXT ${LANG_ENGLISH} "Tambrel is running. Close it first, then click Retry."
-LangString SHORTCUT_TEXT ${LANG_SIMPCHINESE} "${PRODUCT} 印章制作工具"
+LangString RUNNING_TEXT ${LANG_SIMPCHINESE} "Tambrel 正在运行。请先关闭它，再点击“重试”。"
+LangString RUNNING_TEXT ${LANG_TRADCHINESE} "Tambrel 正在執行。請先關閉它，再按一下「重試」。"
 LangString SHORTCUT_TEXT ${LANG_ENGLISH} "${PRODUCT} seal maker"
+LangString SHORTCUT_TEXT ${LANG_SIMPCHINESE} "${PRODUCT} 印章制作工具"
+LangString SHORTCUT_TEXT ${LANG_TRADCHINESE} "${PRODUCT} 印章製作工具"
+
+; Traditional Chinese where the UI language is Taiwan's, Hong Kong's, Macao's or "zh-Hant";
+; Simplified for every other Chinese (China, Singapore, "zh-Hans"); English otherwise.
+Function .onInit
+  System::Call 'kernel32::GetUserDefaultUILanguage() i .r0'
+  IntOp $0 $0 & 0xFFFF
+  IntOp $1 $0 & 0x3FF
+  StrCpy $LANGUAGE ${LANG_ENGLISH}
+  IntCmp $1 0x04 0 done done
+  StrCpy $LANGUAGE ${LANG_SIMPCHINESE}
+  IntCmp $0 0x0404 traditional
+  IntCmp $0 0x0C04 traditional
+  IntCmp $0 0x1404 traditional
+  IntCmp $0 0x7C04 traditional done done
+  traditional:
+  StrCpy $LANGUAGE ${LANG_TRADCHINESE}
+  done:
+FunctionEnd
+
+; Where the shortcut starts the program: the user's Pictures folder, Documents where there is
+; none, so that the save dialog opens there rather than in the hidden program folder.
+Function StartFolder
+  SetShellVarContext current
+  StrCpy $0 "$PICTURES"
+  StrCmp $0 "" 0 +2
+  StrCpy $0 "$DOCUMENTS"
+FunctionEnd
+
+; Exec starts the program in the output folder.
+Function RunFromFinishPage
+  Call StartFolder
+  SetOutPath "$0"
+  Exec '"$INSTDIR\Tambrel.exe"'
+  SetOutPath "$INSTDIR"
+FunctionEnd
 
 ; The installer's own version information, as Explorer shows it.
 VIProductVersion "${VERSION}"
@@ -63,6 +105,12 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright © 2026 ${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "FileDescription" "${PRODUCT} 安裝程式"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_TRADCHINESE} "LegalCopyright" "版權所有 © 2026 ${PUBLISHER}"
 
 ; A running Tambrel.exe cannot be replaced or removed: ask to close it first (retry), and in
 ; silent mode fail (exit code 2) before anything is changed.
@@ -85,12 +133,9 @@ Section "Tambrel"
   SetOverwrite on
   File "${RELEASE_DIR}/Tambrel.exe"
   WriteUninstaller "$INSTDIR\uninst.exe"
-  ; The shortcut starts the program in the user's Pictures folder (Documents where there is
-  ; none): the save dialog opens there, not in the hidden program folder. The cache stays beside
-  ; the program whatever the working folder is. (CreateShortcut takes the output folder.)
-  StrCpy $0 "$PICTURES"
-  StrCmp $0 "" 0 +2
-  StrCpy $0 "$DOCUMENTS"
+  ; The cache stays beside the program whatever the working folder is. (CreateShortcut takes
+  ; the output folder as the one the program starts in.)
+  Call StartFolder
   SetOutPath "$0"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Tambrel.exe" "" "$INSTDIR\Tambrel.exe" 0 \
                  SW_SHOWNORMAL "" "$(SHORTCUT_TEXT)"

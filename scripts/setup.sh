@@ -36,8 +36,9 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
 fi
 
 # The tool is also tested as a user on another system locale meets it: Wine takes the ANSI code
-# page from these (1252 for en_US, 932 for ja_JP).
-for loc in en_US ja_JP; do
+# page from these (1252 for en_US, 932 for ja_JP), and the user interface language (the
+# installer's language test also uses de_DE and zh_TW).
+for loc in en_US ja_JP de_DE zh_TW; do
   if ! locale -a 2>/dev/null | grep -qi "^${loc}.utf8$"; then
     localedef -i "$loc" -f UTF-8 "${loc}.UTF-8"
   fi

@@ -36,6 +36,37 @@ checks() {  # checks <filter> [VAR=value ...]
     "$root/scripts/wine-run.sh" "$checks" --gtest_color=no --gtest_filter="$filter" </dev/null
 }
 
+# The installer's title on a system of this UI language: it starts (not silently), its window
+# is read from the display, and it is ended without installing anything.
+installer_title() {  # installer_title <locale>
+  local pid id title=""
+  TAMBREL_LC_ALL=$1 TAMBREL_WINE_TIMEOUT=60 "$root/scripts/wine-run.sh" "$setup" </dev/null >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 200); do
+    id=$(LC_ALL=C.UTF-8 xwininfo -root -tree 2>/dev/null | grep -m1 '"Tambrel 1.0 ' | awk '{print $1}') || true
+    if [ -n "$id" ]; then
+      title=$(xprop -id "$id" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+      [ -n "$title" ] && break
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  echo "$title"
+}
+
+echo "==> the installer speaks English but to Chinese users"
+# NSIS falls back to the first language listed for a language it has no file for; that must be
+# English, not Chinese. Simplified and Traditional Chinese users keep Chinese.
+for case in "de_DE.UTF-8|Tambrel 1.0 Setup" "ja_JP.UTF-8|Tambrel 1.0 Setup" "en_US.UTF-8|Tambrel 1.0 Setup" \
+            "zh_CN.UTF-8|Tambrel 1.0 安装" "zh_TW.UTF-8|Tambrel 1.0 安裝"; do
+  loc=${case%%|*} expected=${case#*|}
+  got=$(installer_title "$loc" | sed "s/ *$//")  # NSIS ends some captions with a space
+  [ "$got" = "$expected" ] || { echo "installer on $loc: title \"$got\", expected \"$expected\""; exit 1; }
+  echo "$loc: $got"
+done
+[ ! -d "$installed" ] || { echo "the language check installed something"; exit 1; }
+
 echo "==> install the older build"
 wine_run "$older" /S
 checks 'Installed.ProgramAndUninstaller*:Installed.UninstallEntry*' TAMBREL_EXPECT_VERSION=0.9
