@@ -1,5 +1,6 @@
 # Sourced: makes sure DISPLAY names a working X server. Without one, starts Xvfb on a free
-# display number; the caller stops it with tambrel_stop_display.
+# display number (screen TAMBREL_XVFB_SCREEN, 1280x1024x24 by default); the caller stops it with
+# tambrel_stop_display.
 tambrel_ensure_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     return 0
@@ -12,7 +13,7 @@ tambrel_ensure_display() {
       fd=${fd##*/}
       if [ "$fd" -gt 2 ] && [ "$fd" -lt 255 ]; then eval "exec $fd>&-"; fi
     done
-    exec Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1
+    exec Xvfb -displayfd 3 -screen 0 "${TAMBREL_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$fdfile" >/dev/null 2>&1
   ) &
   TAMBREL_XVFB_PID=$!
   for _ in $(seq 100); do

@@ -1,8 +1,9 @@
-// The real Tambrel.exe on a screen of another resolution: ctest runs this program in a Wine
-// prefix whose LogPixels is 144 (150 %). The window's client area is 1.5 times the 96-DPI
-// design's and every control sits at 1.5 times its design place and size, inside its parent;
-// the gallery's rows and pictures and the preview grow with it. A screenshot of the window is
-// written for a person to look at (TAMBREL_SCREENSHOT).
+// The real Tambrel.exe on a screen of another resolution: ctest runs this program in Wine
+// prefixes whose LogPixels is 144, 192 and 288 (150, 200 and 300 %). The window's client area
+// is the 96-DPI design's scaled and every control sits at its scaled design place and size,
+// inside its parent; the gallery's rows and pictures and the preview grow with it (the rows up
+// to the list box's 255-pixel limit, app/row_layout.h), and each thumbnail is drawn 1:1 on whole
+// pixels. A screenshot of the window is written for a person to look at (TAMBREL_SCREENSHOT).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,7 +17,10 @@
 #include <cstdlib>
 #include <string>
 
+#include <shlwapi.h>
+
 #include "app/catalog.h"
+#include "app/row_layout.h"
 #include "tests/e2e/driver.h"
 
 using namespace tambrel;
@@ -82,6 +86,48 @@ bool save_window_png(HWND hwnd, const std::wstring& file) {
   return ok;
 }
 
+// How many of a thousand pixels of a row's thumbnail on the screen differ from the thumbnail the tool makes at
+// this DPI (the cached picture drawn onto a white square of the thumbnail's size), placed where
+// the row layout puts it. A picture placed between pixels (7.5 pixels at 125 %) is resampled on
+// the way and differs along every edge. -1 where the picture cannot be read.
+int thumbnail_mismatch(HWND list, int dpi, int row, const std::string& file_bytes) {
+  namespace gp = Gdiplus;
+  IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(file_bytes.data()), static_cast<UINT>(file_bytes.size()));
+  if (!stream) return -1;
+  gp::Bitmap source(stream);
+  stream->Release();
+  if (source.GetLastStatus() != gp::Ok) return -1;
+  const app::ThumbnailPlace place = app::thumbnailPlace(dpi);
+  gp::Bitmap made(place.side, place.side, PixelFormat32bppRGB);
+  {
+    gp::Graphics g(&made);
+    gp::SolidBrush white(gp::Color(255, 255, 255, 255));
+    g.FillRectangle(&white, 0.0f, 0.0f, static_cast<float>(place.side), static_cast<float>(place.side));
+    g.DrawImage(&source, gp::RectF(0, 0, static_cast<float>(place.side), static_cast<float>(place.side)), 0, 0,
+                static_cast<float>(source.GetWidth()), static_cast<float>(source.GetHeight()), gp::UnitPixel);
+  }
+  const int top = app::rowHeight(app::kNavigationRowHeight, dpi) + (row - 1) * app::rowHeight(app::kTemplateRowHeight, dpi);
+  ScreenShot shot(list, RECT{place.x, top + place.y, place.x + place.side, top + place.y + place.side});
+  // The row's round frame (radius 25 from 5, 5) crosses the thumbnail's corners: those are
+  // left out, the rest compared.
+  const int corner = static_cast<int>(26 * app::rowScale(dpi)) + 2;
+  auto in_corner = [&](int v) { return v < corner || v >= place.side - corner; };
+  int differ = 0, compared = 0;
+  for (int y = 0; y < place.side; ++y) {
+    for (int x = 0; x < place.side; ++x) {
+      if (in_corner(x) && in_corner(y)) continue;
+      ++compared;
+      gp::Color c;
+      made.GetPixel(x, y, &c);
+      const Rgb on_screen = shot.at(x, y);
+      if (std::abs(on_screen.r - c.GetR()) > 3 || std::abs(on_screen.g - c.GetG()) > 3 || std::abs(on_screen.b - c.GetB()) > 3) {
+        ++differ;
+      }
+    }
+  }
+  return compared > 0 ? differ * 1000 / compared : -1;
+}
+
 struct Design {
   int id;
   int parent_id;  // 0: the main window
@@ -103,7 +149,8 @@ void expect_layout(const Tool& tool, int dpi) {
   EXPECT_EQ(client.bottom, S(design_client.cy));
 
   // Every control at its scaled design place, inside its parent.
-  const int gallery_height = 2 * S(40) + 4 * S(90);
+  const int gallery_height = 2 * app::rowHeight(app::kNavigationRowHeight, dpi) +
+                             4 * app::rowHeight(app::kTemplateRowHeight, dpi);
   const Design controls[] = {
       {kGalleryId, 0, 0, 0, 280, -1},     {kSelectorId, 0, 230, 420, 50, -1},
       {kPreviewId, 0, 285, 0, -1, -1},    {kGroupId, 0, 285, 300, 300, 140},
@@ -174,26 +221,27 @@ TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
   expect_layout(tool, dpi);
   if (HasFailure()) return;
 
-  // The gallery: row heights, thumbnails at the scaled place, titles drawn.
+  // The gallery: row heights (never over the list box's limit), thumbnails 1:1 at their place,
+  // titles drawn.
   HWND list = tool.list();
-  EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), S(40));
-  EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), S(90));
+  const int navigation_height = app::rowHeight(app::kNavigationRowHeight, dpi);
+  const int row_height = app::rowHeight(app::kTemplateRowHeight, dpi);
+  const float row_scale = app::rowScale(dpi);
+  auto R = [&](int design) { return static_cast<int>(design * row_scale + 0.5f); };
+  EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), navigation_height);
+  EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), row_height);
+  EXPECT_LE(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), 255) << "Windows refuses taller rows";
   for (int row = 1; row <= 4; ++row) {
     SCOPED_TRACE(row);
-    const int top = S(40) + (row - 1) * S(90);
-    const RECT thumbnail{S(8), top + S(8), S(76), top + S(76)};
-    EXPECT_TRUE(wait_until(
-        [&] {
-          ScreenShot shot(list, RECT{0, top, S(280) - 4, top + S(90)});
-          return shot.count([](Rgb c) { return !is_near_white(c); },
-                            RECT{thumbnail.left, S(8), thumbnail.right, S(76)}) >= S(100);
-        },
-        seconds(5)))
-        << "no picture in the scaled thumbnail square";
-    ScreenShot title(list, RECT{S(100), top, S(270), top + S(28)});
+    const int top = navigation_height + (row - 1) * row_height;
+    const std::string cached = read_file(tool.cache_folder() + "\\" + app::TemplateCatalog[row + 1].thumbnailFile.c_str());
+    int differ = -1;
+    EXPECT_TRUE(wait_until([&] { return (differ = thumbnail_mismatch(list, dpi, row, cached)) >= 0 && differ <= 10; }, seconds(5)))
+        << differ << " of 1000 pixels of the thumbnail differ from the picture drawn 1:1";
+    ScreenShot title(list, RECT{R(100), top, R(270), top + R(28)});
     EXPECT_GE(title.count([](Rgb c) { return c.r < 120 && c.g < 120 && c.b < 120; },
-                          RECT{0, 0, S(170), S(28)}),
-              S(40))
+                          RECT{0, 0, R(170), R(28)}),
+              R(40))
         << "no title";
   }
   // The preview: the selected thumbnail at its size, scaled.
@@ -205,21 +253,19 @@ TEST(AtAnotherDpi, ClientAreaControlsGalleryAndPreviewScaleFromTheDesign) {
 
   // A move to a monitor of another DPI (the system's WM_DPICHANGED, here without a suggested
   // rectangle): laid out again for it, at 96 DPI exactly as the design, and back.
-  for (int moved_to : {96, 120, dpi}) {
+  // 120 and 168 DPI (125 and 175 %) put the thumbnail's design place between pixels.
+  for (int moved_to : {96, 120, 168, dpi}) {
     DWORD_PTR ignored = 0;
     ASSERT_TRUE(SendMessageTimeoutW(tool.main(), WM_DPICHANGED, MAKEWPARAM(moved_to, moved_to), 0, SMTO_NORMAL,
                                     10000, &ignored));
     expect_layout(tool, moved_to);
-    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), MulDiv(90, moved_to, 96));
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMHEIGHT, 1, 0), app::rowHeight(app::kTemplateRowHeight, moved_to));
+    const std::string cached = read_file(tool.cache_folder() + "\\" + app::TemplateCatalog[2].thumbnailFile.c_str());
+    int differ = -1;
+    EXPECT_TRUE(wait_until([&] { return (differ = thumbnail_mismatch(list, moved_to, 1, cached)) >= 0 && differ <= 10; },
+                           seconds(5)))
+        << "at " << moved_to << " DPI " << differ << " of 1000 pixels of the thumbnail differ from the picture drawn 1:1";
   }
-  EXPECT_TRUE(wait_until(
-      [&] {
-        const int top = S(40);
-        ScreenShot shot(list, RECT{0, top, S(280) - 4, top + S(90)});
-        return shot.count([](Rgb c) { return !is_near_white(c); }, RECT{S(8), S(8), S(76), S(76)}) >= S(100);
-      },
-      seconds(5)))
-      << "no thumbnail after the moves";
 
   const std::string shot_file = environment("TAMBREL_SCREENSHOT");
   if (!shot_file.empty()) {

@@ -18,6 +18,16 @@ else
   export TAMBREL_WINEPREFIX=$build/../wineprefix-${locale%%.*}
 fi
 locale -a 2>/dev/null | grep -qi "^${locale%%.*}.utf8$" || { echo "locale $locale is not generated (scripts/setup.sh)"; exit 1; }
+if [ -n "$logpixels" ] && [ "$logpixels" -gt 144 ]; then
+  # At 200 % and more the window is larger than the usual virtual screen: a screen of its own,
+  # large enough for it, for this prefix only (its desktop process starts on it below).
+  unset DISPLAY
+  export TAMBREL_XVFB_SCREEN=2400x1800x24
+  # shellcheck source=scripts/xvfb.sh
+  source "$root/scripts/xvfb.sh"
+  tambrel_ensure_display
+  trap tambrel_stop_display EXIT
+fi
 "$root/scripts/wine-prefix.sh" start
 if [ -n "$logpixels" ]; then
   # Read by each process as it starts; the desktop process is started again to take it too.
