@@ -248,4 +248,82 @@ TEST(Removed, UsersOwnFileKeepsTheFolder) {
   EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, kUninstallKey));
 }
 
+// The working folder of another process, read from its process parameters as the system keeps
+// them (PEB, then RTL_USER_PROCESS_PARAMETERS.CurrentDirectory.DosPath; x64 offsets).
+std::wstring current_folder_of(DWORD pid) {
+  using QueryFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!query || !process) return {};
+  struct {
+    PVOID reserved1;
+    PVOID peb;
+    PVOID reserved2[2];
+    ULONG_PTR pid;
+    PVOID reserved3;
+  } basic{};
+  std::wstring folder;
+  ULONG_PTR parameters = 0;
+  struct {
+    USHORT length, maximum;
+    ULONG pad;
+    ULONG_PTR buffer;
+  } dos_path{};
+  if (query(process, 0, &basic, sizeof basic, nullptr) == 0 &&
+      ReadProcessMemory(process, static_cast<char*>(basic.peb) + 0x20, &parameters, sizeof parameters, nullptr) &&
+      ReadProcessMemory(process, reinterpret_cast<void*>(parameters + 0x38), &dos_path, sizeof dos_path, nullptr)) {
+    folder.resize(dos_path.length / 2);
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(dos_path.buffer), folder.data(), dos_path.length, nullptr)) {
+      folder.clear();
+    }
+  }
+  CloseHandle(process);
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+// The finish page's "run" starts the program where the shortcut does (the Pictures folder),
+// not in the install folder. The installer (TAMBREL_SETUP) is taken through its pages as a
+// person does: "Install", "Next", "Finish" with "Run" left checked.
+TEST(FinishPage, RunStartsTheProgramWhereTheShortcutDoes) {
+  const std::string setup = environment("TAMBREL_SETUP");
+  if (setup.empty()) GTEST_SKIP() << "TAMBREL_SETUP is not set";
+  std::string command = "\"" + setup + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  CloseHandle(pi.hThread);
+  // The installer's own window (NSIS: a dialog) gets its default button pressed until it ends.
+  const bool finished = wait_until(
+      [&] {
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) return true;
+        for (HWND w : process_windows(pi.dwProcessId, "#32770")) {
+          HWND next = GetDlgItem(w, IDOK);
+          if (next && IsWindowVisible(w) && IsWindowEnabled(next)) PostMessageW(next, BM_CLICK, 0, 0);
+        }
+        Sleep(300);
+        return false;
+      },
+      seconds(90));
+  CloseHandle(pi.hProcess);
+  ASSERT_TRUE(finished) << "the installer did not finish";
+  HWND tool = nullptr;
+  ASSERT_TRUE(wait_until([&] { return (tool = FindWindowA("GdiPlusWin", nullptr)) != nullptr; }, seconds(30)))
+      << "the finish page did not start the program";
+  DWORD tool_pid = 0;
+  GetWindowThreadProcessId(tool, &tool_pid);
+  const std::wstring started_in = current_folder_of(tool_pid);
+  EXPECT_EQ(lstrcmpiW(started_in.c_str(), known_folder(FOLDERID_Pictures).c_str()), 0)
+      << show(started_in) << " instead of the Pictures folder " << show(known_folder(FOLDERID_Pictures));
+  EXPECT_NE(lstrcmpiW(started_in.c_str(), install_folder().c_str()), 0) << "started in the install folder";
+  PostMessageW(tool, WM_CLOSE, 0, 0);
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, tool_pid);
+  if (process) {
+    WaitForSingleObject(process, 30000);
+    CloseHandle(process);
+  }
+}
+
 }  // namespace

@@ -7,7 +7,8 @@
 #   3. with the program running, the installer and the uninstaller refuse (exit code 2) and
 #      change nothing;
 #   4. silent uninstall; nothing left (Removed.NothingOfTambrelIsLeft...);
-#   5. install again, the user saves a file into the program's folder, uninstall: the file stays.
+#   5. install again, the user saves a file into the program's folder, uninstall: the file stays;
+#   6. install through the pages: the finish page starts the program where the shortcut does.
 # Usage: install_test.sh <source root> <setup.exe> <older setup.exe> <install_checks.exe> [stampd]
 set -euo pipefail
 root=$1 setup=$2 older=$3 checks=$4 stampd=${5:-}
@@ -104,4 +105,8 @@ wine_run "$setup" /S
 echo "user's stamp" > "$installed/我的印章.png"
 wine_run "$installed/uninst.exe" /S
 checks 'Removed.UsersOwnFileKeepsTheFolder'
+
+echo "==> install through the installer's pages; the finish page starts the program"
+checks 'FinishPage.*' TAMBREL_SETUP="Z:${setup//\//\\}"
+wine_run "$installed/uninst.exe" /S
 echo "install test passed"
