@@ -217,7 +217,7 @@ TEST_F(Property, RandomDesignsAreDrawnInsideTheSealOrRefusedByField) {
   static const std::vector<std::string> formats = {"png", "png", "svg", "pdf"};
   const uint64_t s = seed(1);
   Gen g(s);
-  const int n = runs(600);
+  const int n = runs(1500);
   int drawn = 0, refused = 0;
   for (int run = 0; run < n; ++run) {
     const std::vector<Field> fields = randomDesign(g);
