@@ -95,7 +95,7 @@ std::string zhField(std::string_view path) {
       {"inner.size", "内环文字字号"}, {"centre.kind", "中心图案"}, {"centre.size", "中心大小"},
       {"centre.value", "中心文字"}, {"centre.font", "中心文字字体"}, {"code.value", "底部编码"},
       {"code.font", "底部编码字体"}, {"code.size", "底部编码字号"}, {"aged.intensity", "做旧强度"},
-      {"aged.seed", "做旧种子"}};
+      {"aged.seed", "做旧种子"},      {"design", "设计内容"},       {"px", "图片尺寸（px）"}};
   for (const auto& [p, zh] : kZh)
     if (p == path) return std::string(zh);
   // "lines[N].what" of a real field; anything else (an unknown key) is named as it came.
@@ -105,7 +105,8 @@ std::string zhField(std::string_view path) {
     std::string what = rest == "value" ? "文字" : rest == "font" ? "字体" : rest == "size" ? "字号" : "位置";
     return "横排文字第 " + n + " 行" + what;
   }
-  return std::string(path);
+  // A key the client made up, quoted so the message reads as Chinese around it.
+  return "“" + std::string(path) + "”";
 }
 
 std::string fmt(double v) {
@@ -325,6 +326,90 @@ class Reader {
         std::string path = "lines[" + std::to_string(i) + "].value";
         fail(path, "不能为空", "must not be empty");
       }
+    // A part that is not drawn keeps no settings, so that one design has one written form (its
+    // canonical query leaves them out with the part).
+    if (d.inner.text.empty()) d.inner = {};
+    if (d.centre != Centre::Text) d.centreText = {};
+    if (d.centre == Centre::None) d.centreSize = 0;
+    if (!d.code) d.codeText = {};
+    // The text of a square, rectangular, long or cloud seal is the whole seal.
+    if (!elliptic && d.text.text.empty())
+      fail("text.value", "不能为空（方形、长方形、条形和双云形印章只刻这段文字）",
+           "must not be empty: it is all that a square, rectangular, long or cloud seal holds");
+    if (errors.empty()) fitRoom();
+  }
+
+  // Each part within the room the rings and the parts around it leave, as the drawing lays
+  // them out (draw::ellipseRoom): every design that passes is drawn inside its seal, and no
+  // glyph is larger than the picture. Sizes the design leaves auto shrink to the room; sizes
+  // it gives are refused when they do not fit, naming the most this seal takes.
+  void fitRoom() {
+    StampStyle st;
+    st.shape = d.shape;
+    st.relief = d.relief;
+    st.border = d.border;
+    st.layout = layoutOf(d);
+    const bool elliptic = d.shape == Shape::Round || d.shape == Shape::Oval;
+    auto hundredths = [](double v) { return std::floor(std::max(0.0, v) * 100 + 1e-6) / 100; };
+    auto tooLarge = [&](std::string_view path, double v, double most, std::string_view zhWhy, std::string_view enWhy) {
+      if (v <= 0 || v <= hundredths(most)) return false;
+      fail(path, "不能大于 " + fmt(hundredths(most)) + " 毫米（" + std::string(zhWhy) + "）",
+           "must not exceed " + fmt(hundredths(most)) + " mm here: " + std::string(enWhy));
+      return true;
+    };
+    // The rings: the field of text inside them is what the seal is for.
+    draw::BorderMm bd;
+    double most;
+    if (elliptic) {
+      const draw::EllipseRoom room = draw::ellipseRoom(st, true);
+      bd = room.border;
+      most = room.mostRingsMm;
+    } else {
+      const draw::ShapeMm mm = draw::styleMm(st);
+      const double scale = std::min(mm.w, mm.h) / 20.0;
+      bd = draw::designBorder(st, draw::borderMm(d.border, scale * 0.8), scale * 0.8);
+      most = 0.175 * std::min(mm.w, mm.h);
+    }
+    const double rings = bd.outer + bd.gap + bd.inner;
+    if (rings > hundredths(most) + 1e-9) {
+      const std::string_view path = d.innerGap >= 0 && bd.inner > 0 ? "border.gap"
+                                    : d.innerRing > 0               ? "border.inner"
+                                    : d.borderWidth >= 0            ? "border.width"
+                                                                    : "border.style";
+      fail(path, "过宽：外圈、间距与内圈合计 " + fmt(hundredths(rings)) + " 毫米，此印章最多 " + fmt(hundredths(most)) + " 毫米",
+           "makes the rings " + fmt(hundredths(rings)) + " mm wide; this seal takes at most " + fmt(hundredths(most)) + " mm");
+      return;
+    }
+    if (!elliptic) return;
+    const bool hasRing = !d.text.text.empty();
+    const draw::EllipseRoom room = draw::ellipseRoom(st, hasRing);
+    if (hasRing)
+      tooLarge("text.size", d.text.size, room.mostRingH, "环形文字只占边框以内的外半圈", "the ring text takes the outer half inside the rings");
+    if (!d.inner.text.empty()) {
+      const double left = std::min(room.innerEdgeA, room.innerEdgeB);
+      if (left < draw::kMinInnerRoomMm)
+        fail("inner.value", "放不下：环形文字以内只剩 " + fmt(hundredths(left)) + " 毫米，至少须 " + fmt(draw::kMinInnerRoomMm) + " 毫米",
+             "has no room: " + fmt(hundredths(left)) + " mm are left inside the ring text, and it needs " +
+                 fmt(draw::kMinInnerRoomMm) + " mm");
+      else
+        tooLarge("inner.size", d.inner.size, room.mostInnerH, "内环文字只占环形文字以内的外半圈", "the inner ring takes the outer half inside the ring text");
+    }
+    if (d.centre == Centre::Star)
+      tooLarge("centre.size", d.centreSize, 2 * room.mostStarR, "五角星须留在边框以内", "the star stays inside the rings");
+    if (d.code)
+      tooLarge("code.size", d.codeText.size, room.mostCodeH, "底部编码沿边框内侧排列", "the code runs along the inside of the rings");
+    for (size_t i = 0; i < d.lines.size(); ++i) {
+      const Line& line = d.lines[i];
+      const std::string at = "lines[" + std::to_string(i) + "].";
+      if (tooLarge(at + "size", line.size, room.mostLineH, "横排文字不超过边框以内半径的一半", "a line is at most half the radius inside the rings"))
+        continue;
+      if (!line.offset) continue;
+      const double h = line.size > 0 ? line.size : std::min(4.6 * room.scale, room.mostLineH);
+      const double reach = room.lineReach - h / 2;
+      if (std::abs(*line.offset) > hundredths(reach))
+        fail(at + "offset", "须在 -" + fmt(hundredths(reach)) + " 到 " + fmt(hundredths(reach)) + " 毫米之间（这一行须留在边框以内）",
+             "must be from -" + fmt(hundredths(reach)) + " to " + fmt(hundredths(reach)) + " mm here: the line stays inside the rings");
+    }
   }
 };
 
@@ -673,6 +758,14 @@ DrawInput toDrawInput(const Design& d) {
   st.bottomLine.clear();
   st.maxChars = 8;
   in.text = d.text.text;
+  // Centre text stands for the whole text on a seal without ring text: the seed follows it.
+  if (in.text.empty() && d.centre == Centre::Text) in.text = d.centreText.text;
+  st.layout = layoutOf(d);
+  return in;
+}
+
+std::shared_ptr<const DesignLayout> layoutOf(const Design& d) {
+  const bool elliptic = d.shape == Shape::Round || d.shape == Shape::Oval;
   auto layout = std::make_shared<DesignLayout>();
   DesignLayout& l = *layout;
   if (d.width > 0) l.widthMm = d.width, l.heightMm = d.height;
@@ -702,11 +795,8 @@ DrawInput toDrawInput(const Design& d) {
   l.codeText = words(d.codeText);
   l.agedIntensity = d.aged;
   l.agedSeed = d.seed;
-  // Centre text stands for the whole text on a seal without ring text: the seed follows it.
-  if (in.text.empty() && d.centre == Centre::Text) in.text = d.centreText.text;
   if (!elliptic) l.centre = DesignLayout::Centre::None;
-  st.layout = std::move(layout);
-  return in;
+  return layout;
 }
 
 std::string fontsJson(const FontSet& fonts) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -109,6 +110,8 @@ struct DrawInput {
   std::u32string text;
 };
 DrawInput toDrawInput(const Design& d);
+// The design's own layout, whether or not it draws in a template's look.
+std::shared_ptr<const DesignLayout> layoutOf(const Design& d);
 
 // The faces a design may name, and the bounds, for the page: /design/fonts.json.
 std::string fontsJson(const FontSet& fonts);

@@ -118,7 +118,7 @@ std::optional<Response> DesignService::handle(std::string_view method, std::stri
       auto n = text::parseInteger(text::percentDecode(p.value));
       if (!n || (*n != 0 && (*n < kMinSignSize || *n > kMaxSignSize))) {
         parsed.design.reset();
-        parsed.errors.push_back({"px", "px须为 0 或 64 到 2048 之间的整数", "px must be 0 or a whole number from 64 to 2048"});
+        parsed.errors.push_back({"px", "图片尺寸（px）须为 0 或 64 到 2048 之间的整数", "px must be 0 or a whole number from 64 to 2048"});
       } else {
         parsed.px = static_cast<int>(*n);
       }

@@ -11,6 +11,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include "draw/render_core.h"
 #include "text/text.h"
@@ -114,43 +115,78 @@ class SparseLayer {
   std::vector<uint8_t> bytes_;
 };
 
-// The text-independent layers per template look and size, shared by all threads. Bounded in
-// bytes (least recently used first out) so that requests for many sizes cannot grow it: at the
-// usual sizes it holds every template, and a miss only costs the drawing it saves.
+struct FixedKeyHash {
+  size_t operator()(const FixedKey& k) const {
+    size_t h = 1469598103934665603ull;
+    auto mix = [&](size_t v) { h = (h ^ v) * 1099511628211ull; };
+    mix(static_cast<size_t>(k.shape)), mix(static_cast<size_t>(k.relief)), mix(static_cast<size_t>(k.border));
+    mix(static_cast<size_t>(k.emblem)), mix(static_cast<size_t>(k.bottom)), mix(static_cast<size_t>(k.maxChars));
+    mix(k.line), mix(static_cast<size_t>(k.width)), mix(static_cast<size_t>(k.height));
+    for (double v : {k.designW, k.designH, k.borderMm, k.innerRingMm, k.innerGapMm, k.starMm}) mix(std::hash<double>()(v));
+    mix(static_cast<size_t>(k.centre + 1)), mix(static_cast<size_t>(k.lines));
+    return h;
+  }
+};
+
+// The text-independent layers per look and size, shared by all threads: found by a hash in
+// constant time, however many are kept. Bounded in bytes, least recently used first out, so
+// that requests for many sizes cannot grow it; the templates' layers and the designs' have
+// budgets of their own, so a stream of designs (every ring width and size its own layer) can
+// never push out the templates', which at the usual sizes all stay. A miss costs only the
+// drawing it saves.
 class FixedLayerCache {
  public:
-  static constexpr size_t kBudget = 16u << 20;
+  static constexpr size_t kTemplateBudget = 12u << 20, kDesignBudget = 4u << 20;
 
   std::shared_ptr<const SparseLayer> find(const FixedKey& key) {
+    Part& part = partOf(key);
     std::lock_guard lock(mutex_);
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-      if (it->first == key) {
-        entries_.splice(entries_.begin(), entries_, it);
-        return it->second;
-      }
+    auto it = part.index.find(key);
+    if (it == part.index.end()) {
+      ++part.misses;
+      return nullptr;
     }
-    return nullptr;
+    part.order.splice(part.order.begin(), part.order, it->second);
+    return it->second->second;
   }
 
   std::shared_ptr<const SparseLayer> insert(const FixedKey& key, SparseLayer layer) {
+    Part& part = partOf(key);
     auto value = std::make_shared<const SparseLayer>(std::move(layer));
-    if (value->footprint() > kBudget / 8) return value;  // a rare huge size: not worth a slot
+    if (value->footprint() > part.budget / 8) return value;  // a rare huge size: not worth a slot
     std::lock_guard lock(mutex_);
-    for (const auto& entry : entries_)
-      if (entry.first == key) return entry.second;  // another thread drew it meanwhile
-    entries_.emplace_front(key, value);
-    bytes_ += value->footprint();
-    while (bytes_ > kBudget) {
-      bytes_ -= entries_.back().second->footprint();
-      entries_.pop_back();
+    if (auto it = part.index.find(key); it != part.index.end()) return it->second->second;  // drawn meanwhile
+    part.order.emplace_front(key, value);
+    part.index.emplace(key, part.order.begin());
+    part.bytes += value->footprint();
+    while (part.bytes > part.budget) {
+      part.bytes -= part.order.back().second->footprint();
+      part.index.erase(part.order.back().first);
+      part.order.pop_back();
     }
     return value;
   }
 
+  LayerCacheUse use() {
+    std::lock_guard lock(mutex_);
+    return {templates_.index.size(), templates_.bytes, templates_.misses,
+            designs_.index.size(),   designs_.bytes,   designs_.misses};
+  }
+
  private:
+  using Entry = std::pair<FixedKey, std::shared_ptr<const SparseLayer>>;
+  struct Part {
+    explicit Part(size_t b) : budget(b) {}
+    size_t budget;
+    std::list<Entry> order;  // most recently used first
+    std::unordered_map<FixedKey, std::list<Entry>::iterator, FixedKeyHash> index;
+    size_t bytes = 0;
+    unsigned long long misses = 0;
+  };
+  Part& partOf(const FixedKey& key) { return key.centre < 0 ? templates_ : designs_; }
+
   std::mutex mutex_;
-  std::list<std::pair<FixedKey, std::shared_ptr<const SparseLayer>>> entries_;
-  size_t bytes_ = 0;
+  Part templates_{kTemplateBudget}, designs_{kDesignBudget};
 };
 
 FixedLayerCache& fixedLayers() {
@@ -228,6 +264,8 @@ Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string
   raster.pxPerMm = pxPerMm;
   return raster;
 }
+
+LayerCacheUse layerCacheUse() { return fixedLayers().use(); }
 
 SealSizeMm sealSizeMm(Shape shape) {
   ShapeMm mm = shapeMm(shape);

@@ -41,4 +41,14 @@ NaturalSize stampPixelSize(const StampStyle& style, int longSide);
 // is what lets every instance of the service answer a picture path on its own.
 Raster renderStamp(const FontSet& fonts, const StampStyle& style, std::u32string_view text, int longSide);
 
+// The ring-and-star layers kept for reuse (render.cpp): templates' and designs' apart, each with
+// its own byte budget, so that designs never push out a template's layer. For tests.
+struct LayerCacheUse {
+  size_t templateLayers, templateBytes;
+  unsigned long long templateMisses;
+  size_t designLayers, designBytes;
+  unsigned long long designMisses;
+};
+LayerCacheUse layerCacheUse();
+
 }  // namespace tambrel

@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <atomic>
+#include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #if defined(__SSE2__)
@@ -81,8 +84,10 @@ void setDrawingOptions(cairo_t* cr) {
 namespace {
 
 // Outlines are the same under every context: glyphs are looked up unhinted at size 100 under
-// the identity matrix. Bounded: a thread that meets more characters than this starts over,
-// which costs only the lookups it saves.
+// the identity matrix, so one cache serves every thread. Its bytes are capped for the whole
+// process (not per thread, which would grow the bound with the cores); it is split into shards,
+// each under its own lock and its share of the cap, so render threads seldom meet on a lock.
+// A shard over its share drops entries until it fits: that costs only the lookups they saved.
 struct GlyphKey {
   uint64_t fontSet;
   char32_t c;
@@ -94,17 +99,70 @@ struct GlyphKeyHash {
     return std::hash<uint64_t>()(k.fontSet * 1000003u ^ (static_cast<uint64_t>(k.c) << 3) ^ static_cast<uint64_t>(k.script));
   }
 };
-constexpr size_t kGlyphCacheEntries = 4096;
+
+size_t glyphBytes(const Glyph& g) {
+  size_t bytes = sizeof(Glyph) + sizeof(GlyphKey) + 64;  // the entry, its node and the control block
+  if (g.outline) bytes += sizeof(cairo_path_t) + static_cast<size_t>(g.outline->num_data) * sizeof(cairo_path_data_t);
+  return bytes;
+}
+
+class GlyphCache {
+ public:
+  static constexpr size_t kShards = 16;
+
+  std::optional<Glyph> find(const GlyphKey& key) {
+    Shard& s = shardOf(key);
+    std::lock_guard lock(s.mutex);
+    auto it = s.map.find(key);
+    if (it == s.map.end()) return std::nullopt;
+    return it->second;
+  }
+
+  void insert(const GlyphKey& key, const Glyph& g) {
+    const size_t bytes = glyphBytes(g);
+    Shard& s = shardOf(key);
+    std::lock_guard lock(s.mutex);
+    if (!s.map.emplace(key, g).second) return;
+    s.bytes += bytes;
+    bytes_.fetch_add(bytes, std::memory_order_relaxed);
+    while (s.bytes > kGlyphCacheBytes / kShards && s.map.size() > 1) {
+      auto victim = s.map.begin();
+      if (victim->first == key) ++victim;
+      const size_t freed = glyphBytes(victim->second);
+      s.bytes -= freed;
+      bytes_.fetch_sub(freed, std::memory_order_relaxed);
+      s.map.erase(victim);
+    }
+  }
+
+  size_t bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+ private:
+  struct Shard {
+    std::mutex mutex;
+    std::unordered_map<GlyphKey, Glyph, GlyphKeyHash> map;
+    size_t bytes = 0;
+  };
+  Shard& shardOf(const GlyphKey& key) { return shards_[GlyphKeyHash()(key) * 0x9E3779B97F4A7C15ull >> 60]; }
+
+  Shard shards_[kShards];
+  std::atomic<size_t> bytes_{0};
+};
+
+GlyphCache& glyphCache() {
+  static GlyphCache cache;
+  return cache;
+}
 
 }  // namespace
 
+size_t glyphCacheBytes() { return glyphCache().bytes(); }
+
 Glyph Painter::shape(char32_t c) {
-  thread_local std::unordered_map<GlyphKey, Glyph, GlyphKeyHash> cache;
   const GlyphKey key{fonts_.serial(), c, style_.script};
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
-  if (cache.size() >= kGlyphCacheEntries) cache.clear();
+  if (auto g = glyphCache().find(key)) return *g;
   Glyph g = lookUp(c);
-  cache.emplace(key, g);
+  glyphCache().insert(key, g);
   return g;
 }
 
@@ -312,11 +370,13 @@ int ceilOf(F v) {
 // many edges of a grown glyph, and sets up afresh for every small circle; here an edge costs a
 // few adds per pixel it crosses. Each row of the box that lies on the raster goes to
 // row(y, x, coverage, length), coverage in 256ths capped at 255 as FreeType reports it.
-// False, with nothing handed out, for an outline too large to buffer.
+// False, with nothing handed out, for an outline whose box has more than maxCells pixels.
 constexpr size_t kKeepFloats = 1u << 19;  // 2 MiB
+// A fade of the aged look may overhang the picture (its box spans the whole circle's width).
+constexpr size_t kMostCircleCells = 16u << 20;
 
 template <typename Row>
-bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
+bool coverEdges(const FtOutline& o, int width, int height, size_t maxCells, Row&& row) {
   if (o.contours.empty()) return true;
   long minX = o.points[0].x, maxX = minX, minY = o.points[0].y, maxY = minY;
   for (const FT_Vector& v : o.points) {
@@ -330,7 +390,7 @@ bool coverEdges(const FtOutline& o, int width, int height, Row&& row) {
   const int bw = static_cast<int>((maxX + 63) >> 6) - ox + 2;
   const int bh = std::min(height, static_cast<int>((maxY + 63) >> 6)) - oy;
   if (bh <= 0 || maxX <= 0 || minX >= 64L * width) return true;
-  if (static_cast<size_t>(bw) * bh > (16u << 20)) return false;
+  if (static_cast<size_t>(bw) * bh > maxCells) return false;
   // Zero between uses: each row is cleared as it is summed. A buffer grown for a very large
   // glyph is given back afterwards rather than kept by every render thread.
   thread_local std::vector<float> area;
@@ -474,7 +534,11 @@ bool fillEdges(cairo_t* cr, const FtOutline& o) {
   const int stride = cairo_image_surface_get_stride(target);
   const int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
   const bool cut = cairo_get_operator(cr) == CAIRO_OPERATOR_CLEAR;
-  const bool ok = coverEdges(o, width, height, [&](int y, int x, const uint8_t* c, int n) {
+  // The buffer of a glyph is never larger than the picture (a glyph inside it never needs
+  // more), so one picture bounds what its glyphs cost; one that overhangs the picture that far
+  // goes to FreeType, which clips as it goes.
+  const size_t picture = static_cast<size_t>(width + 2) * height;
+  const bool ok = coverEdges(o, width, height, picture, [&](int y, int x, const uint8_t* c, int n) {
     blendCoverage(data + static_cast<size_t>(y) * stride + x, c, n, cut);
   });
   cairo_surface_mark_dirty(target);
@@ -742,7 +806,8 @@ bool circleOutline(const Circle* circles, size_t count, FtOutline& o) {
 bool circleCoverage(const Circle* circles, size_t count, int width, int height, RowFn row, void* user) {
   thread_local FtOutline o;
   if (!circleOutline(circles, count, o)) return false;
-  return coverEdges(o, width, height, [&](int y, int x, const uint8_t* cover, int n) { row(y, x, cover, n, user); });
+  return coverEdges(o, width, height, kMostCircleCells,
+                    [&](int y, int x, const uint8_t* cover, int n) { row(y, x, cover, n, user); });
 }
 
 void Painter::fillGlyph(const Glyph& g, double x, double y, double angle, double sx, double sy, double ax,

@@ -51,6 +51,11 @@ struct Glyph {
   bool found = false;  // false: no face has it, and a hollow square of these extents stands in
 };
 
+// The cap on the glyph outlines the whole process keeps (all render threads share them), and
+// what they take now.
+constexpr size_t kGlyphCacheBytes = 8u << 20;
+size_t glyphCacheBytes();
+
 // Height above the baseline, in ems, that Latin text centres on: the middle of a capital.
 constexpr double kLatinMid = 0.36;
 
@@ -119,9 +124,10 @@ class Painter {
   // Extra stroke around glyph outlines, mm: kai and thin faces look too light in red ink.
   double emboldenMm = 0.0;
 
-  // Looks the character up in the script's face, then in the others. Each thread keeps the
-  // outlines it has met (per font set, script and character), so cairo and FreeType do the
-  // lookup once and every later use only appends the stored path under its transform.
+  // Looks the character up in the script's face, then in the others. The process keeps the
+  // outlines met (per font set, script and character) in one cache of at most
+  // kGlyphCacheBytes, so cairo and FreeType do the lookup once and every later use only
+  // appends the stored path under its transform.
   Glyph shape(char32_t c);
 
   // Adds a glyph's outline to the path: the font-unit point (ax, ay) lands on (x, y) mm, the
@@ -186,6 +192,30 @@ void drawCloudSeal(Painter& p, std::u32string_view text, Layer layer);  // the c
 // A round or oval seal of a user's design (style().layout set): every part placed by the
 // layout, the norm's proportions wherever it leaves a value unset.
 void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer);
+// The room of a round or oval design, mm, from its layout alone: what the rings leave inside,
+// each part's size (the layout's, or the norm's shrunk to the room) and the most each part may
+// take so that nothing leaves the seal. drawEllipseDesign lays its parts out by it and the
+// design checks refuse what it cannot hold, so every design that passes is drawn inside its
+// seal and no glyph is larger than the picture.
+struct EllipseRoom {
+  double scale;          // the 42 mm norm's proportions: the shorter half-axis / 21
+  BorderMm border;
+  double ringsMm, mostRingsMm;  // outer line, gap and inner line together; the most they may take
+  double edgeA, edgeB;   // inside the rings
+  double inside;         // the shorter of the two
+  double ringGap;        // between the rings and the ring text
+  double ringH, mostRingH;      // the ring text's glyph height
+  double innerEdgeA, innerEdgeB;  // inside the ring text, where the inner ring text starts
+  double innerH, mostInnerH;
+  double starR, mostStarR;
+  double codeH, mostCodeH;
+  double mostLineH;      // a horizontal line's glyph height
+  double lineReach;      // how far from the centre a horizontal line's glyphs may reach, up or down
+};
+// hasRing: whether the seal has ring text (its band is then taken from the inside).
+EllipseRoom ellipseRoom(const StampStyle& style, bool hasRing);
+// The least room inside the ring text that an inner ring of text needs.
+constexpr double kMinInnerRoomMm = 2;
 
 // Arc text of round and oval seals (render_ellipse.cpp). arcText sets a text along the upper arc
 // of the ellipse of outer half-axes (outerA, outerB), glyphs h mm high, spread over at most
@@ -227,9 +257,9 @@ bool latinField(Painter& p, std::u32string_view text, const Field& f);
 void gridText(Painter& p, std::u32string_view text, double x, double y, double w, double h,
               const std::vector<int>& counts, bool columns, double pad);
 // Splits n characters into `lines` lines; the first lines take the smaller share, so a
-// three-character name gives the surname a column of its own.
+// three-character name gives the surname a column of its own. No text (or no lines): none.
 std::vector<int> splitLines(int n, int lines);
-// Square grid for personal seals: 2 → 2 columns, 3-4 → 2, 5-6 → 3, 7-9 → 3, more → 4.
+// Square grid for personal seals: 2 → 2 columns, 3-4 → 2, 5-6 → 3, 7-9 → 3, more → 4; 0 → none.
 std::vector<int> squareColumns(int n);
 
 // The whole stamp, as every output draws it.

@@ -42,31 +42,69 @@ void horizontalLine(Painter& p, std::u32string_view line, double cx, double ly, 
 
 }  // namespace
 
+EllipseRoom ellipseRoom(const StampStyle& st, bool hasRing) {
+  const DesignLayout& l = *st.layout;
+  const ShapeMm mm = styleMm(st);
+  const double A = mm.w / 2, B = mm.h / 2;
+  EllipseRoom r{};
+  r.scale = std::min(A, B) / 21.0;
+  const double borderScale = std::max(r.scale, 0.8);
+  r.border = designBorder(st, borderMm(st.border, borderScale), borderScale);
+  r.ringsMm = r.border.outer + r.border.gap + r.border.inner;
+  // The rings keep most of the radius for the text: a seal is its words, framed.
+  r.mostRingsMm = 0.35 * std::min(A, B);
+  // As drawEllipseRings: without an outer ring the text keeps a margin from the edge.
+  const double margin = r.border.outer == 0 ? (st.relief == Relief::Yin ? 1.0 : 0.3) : 0.0;
+  r.edgeA = A - r.ringsMm - margin;
+  r.edgeB = B - r.ringsMm - margin;
+  r.inside = std::max(0.0, std::min(r.edgeA, r.edgeB));
+  r.ringGap = 0.9 * r.scale;
+  // The ring text takes at most the outer half of the inside, the middle is the centre's.
+  r.mostRingH = std::max(0.0, 0.5 * r.inside - r.ringGap);
+  r.ringH = l.ringSizeMm > 0 ? l.ringSizeMm : std::min(6.6 * r.scale, r.mostRingH);
+  r.innerEdgeA = r.edgeA, r.innerEdgeB = r.edgeB;
+  if (hasRing) {
+    const double band = r.ringGap + r.ringH + 0.6 * r.scale;
+    r.innerEdgeA -= band, r.innerEdgeB -= band;
+  }
+  const double innerInside = std::max(0.0, std::min(r.innerEdgeA, r.innerEdgeB));
+  r.mostInnerH = 0.5 * innerInside;
+  r.innerH = l.inner.sizeMm > 0 ? l.inner.sizeMm : std::min(3.6 * r.scale, r.mostInnerH);
+  r.mostStarR = 0.6 * r.inside;
+  const double normStarR = st.shape == Shape::Oval ? 4.6 * r.scale * 1.3 : 7.0 * r.scale;
+  r.starR = l.starMm > 0 ? l.starMm / 2 : std::min(normStarR, r.mostStarR);
+  r.mostCodeH = 0.25 * r.inside;
+  r.codeH = l.codeText.sizeMm > 0 ? l.codeText.sizeMm : std::min(2.7 * r.scale, r.mostCodeH);
+  r.mostLineH = 0.5 * r.inside;
+  r.lineReach = 0.8 * r.inside;
+  return r;
+}
+
 void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   const bool fixed = layer != Layer::Text, marks = layer != Layer::Fixed;
   const StampStyle& st = p.style();
   const DesignLayout& l = *st.layout;
   const ShapeMm mm = styleMm(st);
   const double cx = mm.w / 2, cy = mm.h / 2, A = mm.w / 2, B = mm.h / 2;
-  const double scale = B / 21.0;
-  const BorderMm bd = designBorder(st, borderMm(st.border, std::max(scale, 0.8)), std::max(scale, 0.8));
+  const bool hasRing = !text::trimSpaces(ring).empty();
+  const EllipseRoom room = ellipseRoom(st, hasRing);
+  const double scale = room.scale;
 
   // Ring(s), as a template's.
-  const auto [edgeA, edgeB] = drawEllipseRings(p, cx, cy, A, B, bd, fixed);
+  const auto [edgeA, edgeB] = drawEllipseRings(p, cx, cy, A, B, room.border, fixed);
 
   // Name along the arc.
-  const double gap = 0.9 * scale;
-  const double glyphH = l.ringSizeMm > 0 ? l.ringSizeMm : 6.6 * scale;
+  const double gap = room.ringGap;
+  const double glyphH = room.ringH;
   // The ring(s) and star depend only on the layout's sizes, the centre kind and how many lines
   // there are (the star rises for them): renderStamp keeps them per look and size.
   const size_t nLines = l.lines.size();
-  const double starR = l.starMm > 0 ? l.starMm / 2 : st.shape == Shape::Oval ? 4.6 * scale * 1.3 : 7.0 * scale;
+  const double starR = room.starR;
   const double starY = nLines == 0 ? cy : cy - starR * (nLines == 1 ? 0.12 : 0.3);
   if (fixed && l.centre == DesignLayout::Centre::Star) p.star(cx, starY, starR);
   if (!marks) return;
 
-  const bool hasRing = !text::trimSpaces(ring).empty();
-  double innerEdgeA = edgeA, innerEdgeB = edgeB;  // inside what the ring texts take
+  double innerEdgeA = room.innerEdgeA, innerEdgeB = room.innerEdgeB;  // inside what the ring texts take
   if (hasRing) {
     double span = l.code ? 250 : 262;
     if (!l.lines.empty()) span = 240;
@@ -76,12 +114,10 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
       centreDeg = (l.ringStartDeg + l.ringEndDeg) / 2;
     }
     arcText(p, ring, cx, cy, edgeA - gap, edgeB - gap, glyphH, span, centreDeg, l.ringPitchMm);
-    innerEdgeA -= gap + glyphH + 0.6 * scale;
-    innerEdgeB -= gap + glyphH + 0.6 * scale;
   }
-  if (!l.inner.text.empty() && innerEdgeB > 2) {
+  if (!l.inner.text.empty() && std::min(innerEdgeA, innerEdgeB) >= kMinInnerRoomMm) {
     PartPainter ip(p, l.inner.script);
-    const double h = l.inner.sizeMm > 0 ? l.inner.sizeMm : 3.6 * scale;
+    const double h = room.innerH;
     arcText(*ip, l.inner.text, cx, cy, innerEdgeA, innerEdgeB, h, 220);
     innerEdgeA -= h + 0.6 * scale;
     innerEdgeB -= h + 0.6 * scale;
@@ -94,7 +130,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     below = starY + starR * 0.8 + 1.2 * scale;
   } else if (l.centre == DesignLayout::Centre::Text && !l.centreText.text.empty()) {
     PartPainter tp(p, l.centreText.script);
-    double side = std::min(innerEdgeA, innerEdgeB) * 2 * (hasRing ? 0.62 : 0.66);
+    double side = std::max(0.0, std::min(innerEdgeA, innerEdgeB)) * 2 * (hasRing ? 0.62 : 0.66);
     if (l.centreText.sizeMm > 0) side = std::min(side * 1.2, l.centreText.sizeMm);
     const double gw = st.shape == Shape::Oval ? side * innerEdgeA / innerEdgeB * 0.85 : side;
     const double top = nLines == 0 ? cy - side / 2 : cy - side * 0.62;
@@ -113,19 +149,23 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     }
     below = top + side + 0.8 * scale;
   }
-  const double codeH = l.codeText.sizeMm > 0 ? l.codeText.sizeMm : 2.7 * scale;
+  const double codeH = room.codeH;
   const double lowest = cy + edgeB - (l.code ? codeH + 1.6 * scale : 1.0 * scale);
   const double lineGap = 0.8 * scale;
-  const double autoH = std::max(1.5, std::min(4.6 * scale, (lowest - below - lineGap * (nLines - 1.0)) / std::max<size_t>(nLines, 1)));
+  const double autoH = std::min(room.mostLineH, std::max(1.5, std::min(4.6 * scale, (lowest - below - lineGap * (nLines - 1.0)) /
+                                                                                     std::max<size_t>(nLines, 1))));
+  const double normH = std::min(4.6 * scale, room.mostLineH);
   if (l.centre == DesignLayout::Centre::None && nLines > 0) {
     double total = lineGap * (nLines - 1.0);
-    for (const DesignLayout::Line& line : l.lines) total += line.sizeMm > 0 ? line.sizeMm : 4.6 * scale;
+    for (const DesignLayout::Line& line : l.lines) total += line.sizeMm > 0 ? line.sizeMm : normH;
     below = cy - total / 2;
   }
   for (const DesignLayout::Line& line : l.lines) {
     PartPainter lp(p, line.script);
-    const double hh = line.sizeMm > 0 ? line.sizeMm : l.centre == DesignLayout::Centre::None ? 4.6 * scale : autoH;
-    const double ly = line.autoOffset ? below + hh / 2 : cy + line.offsetMm;
+    const double hh = std::min(room.mostLineH, line.sizeMm > 0 ? line.sizeMm : l.centre == DesignLayout::Centre::None ? normH : autoH);
+    // A line stacked under a crowded centre stays on the seal, over what it cannot push away.
+    const double reach = std::max(0.0, room.lineReach - hh / 2);
+    const double ly = std::clamp(line.autoOffset ? below + hh / 2 : cy + line.offsetMm, cy - reach, cy + reach);
     // Keep clear of the ring where the line meets it.
     const double dy = std::min(1.0, (std::abs(ly - cy) + hh / 2) / edgeB);
     const double half = std::max(hh, std::min(std::sqrt(std::max(0.0, 1 - dy * dy)) * edgeA - 2.0 * scale, 0.62 * edgeA));

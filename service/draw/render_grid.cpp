@@ -57,6 +57,7 @@ void gridText(Painter& p, std::u32string_view text, double x, double y, double w
 }
 
 std::vector<int> splitLines(int n, int lines) {
+  if (n <= 0 || lines <= 0) return {};  // nothing to set: no lines (and no division by zero)
   std::vector<int> counts(lines, n / lines);
   int extra = n % lines;
   for (int i = lines - extra; i < lines; ++i) counts[i]++;

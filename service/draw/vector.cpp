@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
@@ -481,6 +482,39 @@ std::string renderStampVector(const FontSet& fonts, const StampStyle& style, std
                               VectorFormat format) {
   Picture pic = record(fonts, style, text);
   return format == VectorFormat::Svg ? svg(pic) : pdf(pic);
+}
+
+double inkOverreachMm(const FontSet& fonts, const StampStyle& style, std::u32string_view text) {
+  const Picture pic = record(fonts, style, text);
+  const bool elliptic = style.shape == Shape::Round || style.shape == Shape::Oval;
+  const double A = pic.mm.w / 2, B = pic.mm.h / 2;
+  // Curves are measured flattened to a micrometre: their control points lie well off the curve.
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1));
+  ContextPtr cr(cairo_create(surface.get()));
+  cairo_set_tolerance(cr.get(), 0.001);
+  double most = 0;
+  for (const Mark& m : pic.marks) {
+    if (!m.ink) continue;
+    const double half = m.kind == Mark::Kind::Stroke ? m.lineWidth / 2 : 0;
+    cairo_new_path(cr.get());
+    cairo_append_path(cr.get(), m.path.get());
+    const PathPtr flat(cairo_copy_path_flat(cr.get()));
+    for (int i = 0; i < flat->num_data; i += flat->data[i].header.length) {
+      const cairo_path_data_t* d = &flat->data[i];
+      if (d->header.type == CAIRO_PATH_CLOSE_PATH) continue;
+      const double x = d[1].point.x, y = d[1].point.y;
+      double out;
+      if (elliptic) {
+        // Radial distance past the ellipse: exact for a circle, close for the seals' ovals.
+        const double r = std::hypot((x - A) / A, (y - B) / B);
+        out = (r - 1) * std::hypot(x - A, y - B) / std::max(r, 1e-9);
+      } else {
+        out = std::max({-x, x - pic.mm.w, -y, y - pic.mm.h});
+      }
+      most = std::max(most, out + half);
+    }
+  }
+  return most;
 }
 
 }  // namespace tambrel

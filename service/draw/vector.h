@@ -25,4 +25,10 @@ enum class VectorFormat { Svg, Pdf };
 std::string renderStampVector(const FontSet& fonts, const StampStyle& style, std::u32string_view text,
                               VectorFormat format);
 
+// How far the stamp's ink reaches past its seal's outline (the ellipse of a round or oval seal,
+// the rectangle of the others), mm; 0 when every ink mark stays inside. Measured on the marks
+// that every format draws (the raster places the same outlines), curves flattened to a
+// micrometre and strokes with half their width. For checks of layouts.
+double inkOverreachMm(const FontSet& fonts, const StampStyle& style, std::u32string_view text);
+
 }  // namespace tambrel

@@ -41,11 +41,59 @@ std::string percentDecode(std::string_view in) {
   return out;
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at in[i] and its code point; 0 when the bytes there are not
+// UTF-8 (a stray continuation byte, a cut sequence, an over-long form, a surrogate or a value
+// past U+10FFFF).
+size_t utf8At(std::string_view in, size_t i, char32_t& cp) {
+  const unsigned char c = static_cast<unsigned char>(in[i]);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t len;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > in.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(in[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return len;
+}
+
+}  // namespace
+
 std::string jsonString(std::string_view s) {
   std::string out = "\"";
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      // JSON is UTF-8: bytes that are not (a query's %FF echoed in a message) become U+FFFD.
+      char32_t cp;
+      const size_t len = utf8At(s, i, cp);
+      if (len) {
+        out.append(s.substr(i, len));
+        i += len - 1;
+      } else {
+        out += "\\ufffd";
+      }
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
     } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
@@ -83,36 +131,9 @@ std::optional<std::u32string> decodeUtf8(std::string_view in) {
   out.reserve(in.size());
   size_t i = 0;
   while (i < in.size()) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int len;
     char32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (i + len > in.size()) return std::nullopt;
-    for (int k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(in[i + k]);
-      if ((cc & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Over-long forms, UTF-16 surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return std::nullopt;
+    const size_t len = utf8At(in, i, cp);
+    if (!len) return std::nullopt;
     out.push_back(cp);
     i += len;
   }

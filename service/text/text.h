@@ -23,7 +23,8 @@ std::string percentDecode(std::string_view in);
 // result is pure ASCII and survives any client's re-encoding.
 std::string percentEncode(std::string_view in);
 // A JSON string literal of UTF-8 text, quotes included. '<', '>' and '&' are escaped too, so the
-// text stays inert even where someone inlines it into a page.
+// text stays inert even where someone inlines it into a page. Bytes that are not UTF-8 become
+// U+FFFD, so what a client sent can be echoed without making the whole body invalid JSON.
 std::string jsonString(std::string_view s);
 
 // Decodes UTF-8 into code points; nullopt for malformed, over-long, surrogate or out-of-range

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 #include <set>
 
 #include "design/design.h"
 #include "design/design_service.h"
 #include "draw/render.h"
+#include "draw/render_core.h"
 #include "draw/vector.h"
 #include "encode/encode.h"
 #include "stamps/stamp_service.h"
@@ -102,7 +104,7 @@ TEST(Design, EachFaultIsNamedByFieldInBothLanguages) {
       {"w=nan", {"width"}},
       {"shape=round&w=40&h=38", {"height"}},
       {"shape=oval&w=40", {"height"}},
-      {"shape=cloud&w=60&h=20", {"width"}},
+      {"shape=cloud&w=60&h=20&t=ab", {"width"}},
       {"color=red", {"color"}},
       {"color=%23D0101", {"color"}},
       {"b=dotted", {"border.style"}},
@@ -129,8 +131,8 @@ TEST(Design, EachFaultIsNamedByFieldInBothLanguages) {
       {"ks=7", {"code.size"}},
       {"a=101", {"aged.intensity"}},
       {"s=-1", {"aged.seed"}},
-      {"shape=square&c=star", {"centre.kind"}},
-      {"shape=rect&k=1", {"code.value"}},
+      {"shape=square&t=ab&c=star", {"centre.kind"}},
+      {"shape=rect&t=ab&k=1", {"code.value"}},
       {"shape=square&t=" + text::percentEncode("一二三四五六七八九十一二三四五六七八九十一"), {"text.value"}},
       {"shape=cloud&t=" + text::percentEncode("吉祥如意"), {"text.value"}},
       {"px=5000", {"px"}},
@@ -150,7 +152,13 @@ TEST(Design, EachFaultIsNamedByFieldInBothLanguages) {
       // The Chinese message is Chinese: it holds at least one CJK character.
       auto zh = text::decodeUtf8(e.zh);
       ASSERT_TRUE(zh);
-      EXPECT_TRUE(std::any_of(zh->begin(), zh->end(), [](char32_t ch) { return ch >= 0x4E00 && ch <= 0x9FFF; })) << e.zh;
+      auto cjk = [](char32_t ch) { return ch >= 0x4E00 && ch <= 0x9FFF; };
+      EXPECT_TRUE(std::any_of(zh->begin(), zh->end(), cjk)) << e.zh;
+      // Latin letters and digits stand apart from Chinese words (a space, or quotes around them).
+      for (size_t i = 1; i < zh->size(); ++i) {
+        auto latin = [](char32_t ch) { return ch < 0x80 && std::isalnum(static_cast<int>(ch)); };
+        EXPECT_FALSE((cjk((*zh)[i - 1]) && latin((*zh)[i])) || (latin((*zh)[i - 1]) && cjk((*zh)[i]))) << e.zh;
+      }
     }
   }
 }
@@ -345,6 +353,107 @@ TEST_F(DesignSite, FontsAndTemplatesAsDesigns) {
             encodePng(renderStamp(fonts(), templ(369).style, U"天宝印章有限公司", 300), templ(369).style.color, true));
   EXPECT_EQ(site_.handle("GET", "/design/template.json?id=1").status, 404);
   EXPECT_EQ(site_.handle("GET", "/design/template.json?id=368").status, 200) << "the sample when no text is given";
+}
+
+// Each of these took the process down (a framed seal with no text counted its columns by
+// dividing by zero) or drew off the picture at any cost; each is now refused by the field
+// that does not fit, in both written forms and every format.
+TEST_F(DesignSite, DesignsThatCrashedOrLeftTheSealAreRefusedByField) {
+  struct Case {
+    std::string query;
+    std::string field;
+  } cases[] = {
+      {"shape=square", "text.value"},
+      {"shape=square&t=%E3%80%80", "text.value"},  // an ideographic space is no text either
+      {"shape=rect", "text.value"},
+      {"shape=long&t=%20", "text.value"},
+      {"shape=cloud", "text.value"},
+      {"shape=round&w=10&ir=3&ig=5&t=" + text::percentEncode("国"), "border.gap"},
+      {"shape=round&w=10&bw=1.25&b=double&ir=1", "border.inner"},
+      {"shape=square&w=10&bw=1.2&ir=0.6&ig=0.5&t=ab", "border.gap"},
+      {"w=60&l1=" + text::percentEncode("国") + "&l1o=30&l1s=20", "lines[0].size"},
+      {"w=60&l1=" + text::percentEncode("国") + "&l1o=30", "lines[0].offset"},
+      {"shape=round&w=10&l1=" + text::percentEncode("国国国") + "&l1s=20&px=2048", "lines[0].size"},
+      {"shape=round&w=10&t=" + text::percentEncode("天宝印章") + "&ts=3.3", "text.size"},
+      {"shape=round&w=10&b=double&t=" + text::percentEncode("天宝印章") + "&i=" + text::percentEncode("内环"), "inner.value"},
+      {"shape=round&t=" + text::percentEncode("天宝印章") + "&i=" + text::percentEncode("内环") + "&is=8", "inner.size"},
+      {"shape=round&c=star&cs=33", "centre.size"},
+      {"shape=round&w=20&k=&ks=4", "code.size"},
+  };
+  for (const Case& c : cases) {
+    design::Parsed p = design::parseQuery(c.query);
+    ASSERT_FALSE(p.design) << c.query;
+    EXPECT_EQ(fieldsOf(p).front(), c.field) << c.query << "\n" << design::errorsJson(p.errors);
+    for (const StampFormat& f : kStampFormats) {
+      Response r = site_.handle("GET", "/design." + std::string(f.extension) + "?" + c.query);
+      EXPECT_EQ(r.status, 400) << c.query;
+      EXPECT_NE(r.body->find("\"field\":\"" + c.field + "\""), std::string::npos) << *r.body;
+    }
+  }
+  Response post = site_.handle("POST", "/design.png", "{\"shape\":\"square\"}");
+  EXPECT_EQ(post.status, 400);
+  EXPECT_NE(post.body->find("\"field\":\"text.value\""), std::string::npos) << *post.body;
+  // The drawing holds even where the checks are passed by: no text sets no lines.
+  EXPECT_TRUE(draw::squareColumns(0).empty());
+  EXPECT_TRUE(draw::splitLines(0, 0).empty());
+  StampStyle square = templ(366).style;
+  EXPECT_EQ(coverage(renderStamp(fonts(), square, U"", 64)), coverage(renderStamp(fonts(), square, U"\u3000", 64)));
+}
+
+// The most a refusal names is accepted, and drawn inside the seal: the checks and the drawing
+// measure the same room.
+TEST(Design, TheLargestSizeAcceptedIsDrawnInsideTheSeal) {
+  const std::string ring = "t=" + text::percentEncode("天宝印章有限公司合同专用") + "&";
+  const std::string cases[] = {
+      "shape=round&w=10&" + ring + "ts=",
+      "shape=round&w=10&b=double&" + ring + "ts=",
+      "shape=oval&w=30&h=14&relief=yin&b=none&" + ring + "ts=",
+      "shape=round&w=30&" + ring + "i=" + text::percentEncode("内环文字测试") + "&is=",
+      "shape=round&w=60&" + ring + "l1=" + text::percentEncode("合同专用章") + "&l2=ab&c=star&cs=",
+      "shape=round&w=14&" + ring + "k=&ks=",
+      "shape=round&w=60&l1=" + text::percentEncode("国国国国国国国国") + "&l1s=",
+  };
+  for (const std::string& prefix : cases) {
+    // Ask for too much, read the most from each refusal in turn, ask for that.
+    std::string value = "40";
+    design::Parsed p = design::parseQuery(prefix + value);
+    ASSERT_FALSE(p.design) << prefix;
+    for (int step = 0; step < 4 && !p.design; ++step) {
+      const std::string& en = p.errors.front().en;
+      const size_t from = en.find("exceed") != std::string::npos ? en.find("exceed") : en.find(" to ");
+      ASSERT_NE(from, std::string::npos) << en;
+      const size_t at = en.find_first_of("0123456789", from);
+      value = en.substr(at, en.find(' ', at) - at);
+      p = design::parseQuery(prefix + value);
+    }
+    ASSERT_TRUE(p.design) << prefix + value << "\n" << design::errorsJson(p.errors);
+    const design::DrawInput in = design::toDrawInput(*p.design);
+    EXPECT_LE(inkOverreachMm(fonts(), in.style, in.text), 0.05) << prefix + value;
+  }
+}
+
+// A refusal's messages are valid JSON whatever bytes the request held, and the Chinese reads
+// as Chinese: a field name the client made up is quoted, never run into the words.
+TEST_F(DesignSite, RefusalsAreValidUtf8AndReadAsChinese) {
+  for (const char* target : {"/design.json?%FF=1", "/design.png?%C3%28=1&t=ab", "/design.json?t=%FF"}) {
+    Response r = site_.handle("GET", target);
+    ASSERT_EQ(r.status, 400) << target;
+    EXPECT_TRUE(text::decodeUtf8(*r.body)) << target << ": " << *r.body;
+  }
+  EXPECT_NE(site_.handle("GET", "/design.json?%FF=1").body->find("\\ufffd"), std::string::npos);
+  struct Case {
+    std::string json, zh;
+  } cases[] = {
+      {"[1]", "设计内容不是有效的 JSON 对象"},
+      {"{\"zoom\":2}", "“zoom”不是设计中的字段"},
+  };
+  for (const Case& c : cases) {
+    design::Parsed p = design::parseJson(c.json);
+    ASSERT_FALSE(p.errors.empty());
+    EXPECT_EQ(p.errors[0].zh, c.zh);
+  }
+  Response px = site_.handle("POST", "/design.png?px=9", "{}");
+  EXPECT_NE(px.body->find("图片尺寸（px）须为"), std::string::npos) << *px.body;
 }
 
 // Raw bytes to the real server and what comes back until it closes.

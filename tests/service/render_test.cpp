@@ -542,3 +542,54 @@ TEST(Cloud, TakesExactlyTwoCharacters) {
 
 }  // namespace
 }  // namespace tambrel
+
+namespace tambrel {
+namespace {
+
+// Designs stream in with a ring width each, many times the layers the cache holds: the
+// templates' layers stay, and the designs' keep within a budget of their own.
+TEST(LayerCache, DesignsNeverPushOutTheTemplatesLayers) {
+  const Template& t = templ(365);
+  renderStamp(fonts(), t.style, U"天宝印章有限公司", 1000);
+  const LayerCacheUse before = layerCacheUse();
+  renderStamp(fonts(), t.style, U"天宝印章有限公司", 1000);
+  EXPECT_EQ(layerCacheUse().templateMisses, before.templateMisses) << "the template's layer is kept";
+  for (int i = 0; i < 400; ++i) {
+    StampStyle s = t.style;
+    s.emblem = Emblem::None;
+    s.bottom = Bottom::None;
+    auto layout = std::make_shared<DesignLayout>();
+    layout->borderMm = 0.5 + i * 0.01;
+    s.layout = layout;
+    renderStamp(fonts(), s, U"", 1000);
+  }
+  const LayerCacheUse after = layerCacheUse();
+  EXPECT_GE(after.designMisses, before.designMisses + 400);
+  EXPECT_LT(after.designLayers, 400u) << "the designs' budget holds only some of them";
+  EXPECT_LE(after.designBytes, 4u << 20);
+  renderStamp(fonts(), t.style, U"天宝印章有限公司", 1000);
+  EXPECT_EQ(layerCacheUse().templateMisses, after.templateMisses) << "the template's layer survived the designs";
+}
+
+// Two render threads meet thousands of characters in every face, far more outlines than the
+// cap holds: what the process keeps stays under the one cap, and the cache is in use.
+TEST(GlyphCache, OutlinesOfEveryThreadShareOneCap) {
+  auto meet = [](char32_t from) {
+    draw::SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_A8, 8, 8));
+    draw::ContextPtr cr(cairo_create(surface.get()));
+    for (Script script : {Script::Song, Script::Hei, Script::Kai, Script::Li, Script::Zhuan}) {
+      StampStyle style;
+      style.script = script;
+      draw::Painter p(fonts(), style, cr.get());
+      for (char32_t c = from; c < from + 2000; ++c) p.shape(c);
+    }
+  };
+  std::thread a(meet, U'\u4E00'), b(meet, U'\u6000');
+  a.join();
+  b.join();
+  EXPECT_LE(draw::glyphCacheBytes(), draw::kGlyphCacheBytes);
+  EXPECT_GT(draw::glyphCacheBytes(), draw::kGlyphCacheBytes / 2);
+}
+
+}  // namespace
+}  // namespace tambrel

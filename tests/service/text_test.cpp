@@ -136,3 +136,29 @@ TEST(Cells, LatinRunsTakeHalfACellPerCharacterRoundedUpPerRun) {
 
 }  // namespace
 }  // namespace tambrel::text
+
+namespace tambrel {
+namespace {
+
+// JSON is UTF-8: what a client sent is echoed as it came where it is UTF-8, and byte by byte
+// as U+FFFD where it is not, so the body stays valid JSON.
+TEST(JsonString, EchoesOnlyUtf8) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"天宝", "\"天宝\""},
+      {"\xFF", "\"\\ufffd\""},
+      {"a\xC3(b", "\"a\\ufffd(b\""},              // a cut sequence
+      {"\xC0\xAF", "\"\\ufffd\\ufffd\""},         // an over-long '/'
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+      {"\xE5\x9B", "\"\\ufffd\\ufffd\""},         // cut at the end
+      {"<\"\x01", "\"\\u003c\\\"\\u0001\""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text::jsonString(c.in), c.out) << c.in;
+    EXPECT_TRUE(text::decodeUtf8(text::jsonString(c.in))) << c.in;
+  }
+}
+
+}  // namespace
+}  // namespace tambrel
