@@ -313,14 +313,14 @@ TEST(Process, BindsTheListenAddressWithoutASocketFromSystemd) {
       setenv("LISTEN_PID", "1", 1);
       setenv("LISTEN_FDS", "1", 1);
     }
-    Stampd p({"--listen=127.0.0.1:0", "--no-access-log", "--trusted-proxy", "127.0.0.1", "--render-queue=8"},
-             dir / "err.log");
+    const fs::path err = dir / (otherProcess ? "err-other.log" : "err.log");
+    Stampd p({"--listen=127.0.0.1:0", "--no-access-log", "--trusted-proxy", "127.0.0.1", "--render-queue=8"}, err);
     unsetenv("LISTEN_PID");
     unsetenv("LISTEN_FDS");
     unsigned short port = p.port(20);
-    ASSERT_NE(port, 0) << readFile(dir / "err.log");
+    ASSERT_NE(port, 0) << readFile(err);
     int fd = connectTo(port);
-    ASSERT_GE(fd, 0);
+    ASSERT_GE(fd, 0) << "port " << port << ": " << readFile(err);
     EXPECT_EQ(healthz(fd).rfind("HTTP/1.1 200", 0), 0u);
     close(fd);
     kill(p.pid, SIGTERM);
