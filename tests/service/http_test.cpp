@@ -745,7 +745,8 @@ class Gate {
     std::unique_lock lock(mutex_);
     ++entered_;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
+    // A test that forgets to open it fails on its answers instead of hanging.
+    changed_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
   }
   void close() {
     std::lock_guard lock(mutex_);
