@@ -948,7 +948,9 @@ TEST(Http, ExpiredRendersAnswer503AlsoDuringAStop) {
     std::string late = waiting.raw("");
     EXPECT_EQ(late.rfind("HTTP/1.1 503", 0), 0u) << (stop ? "during a stop: " : "") << late.substr(0, 200);
     EXPECT_NE(late.find("Retry-After: 1"), std::string::npos) << late.substr(0, 200);
-    if (!stop) EXPECT_EQ(server.metric("stampd_render_expired_total"), 1);
+    if (!stop) {
+      EXPECT_EQ(server.metric("stampd_render_expired_total"), 1);
+    }
   }
 }
 
