@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark of the stamp maker page: headless Chromium against the real stampd, timings from
-# the page's Performance API marks, medians of several runs (figures, not a test).
+# the page's Performance API marks, the long tasks while the gallery is built and Lighthouse's
+# performance score (desktop and mobile), medians of several runs. Figures, not a test: they
+# depend on the machine's load, so no test asserts them.
 # Usage: scripts/bench-web.sh [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

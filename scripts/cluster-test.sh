@@ -4,6 +4,8 @@
 # upstream ports, listen address and cache folder replaced by the test's own). Checks:
 #   - a picture generated through nginx is the same bytes fetched from each instance directly;
 #   - a thumbnail fetched twice: the second answer comes from nginx's cache (X-Cache-Status);
+#   - two clients through nginx while an instance's render pool is saturated: each gets about
+#     half of the renders (the instances trust nginx's X-Forwarded-For, --trusted-proxy);
 #   - one instance SIGKILLed during a 20 s load through nginx: no failed request at the client;
 # and prints throughput and p99 through nginx with one and with three instances.
 # Usage: scripts/cluster-test.sh [path/to/stampd]   (scripts/test.sh runs it under the build lock)
@@ -41,7 +43,7 @@ wait_http() {  # wait_http URL: up to 10 s
 read -r p1 p2 p3 pn <<<"$(free_ports 4)"
 ports=("$p1" "$p2" "$p3")
 for p in "${ports[@]}"; do
-  "$stampd" --listen "127.0.0.1:$p" --no-access-log --cache-mb 64 2>"$tmp/stampd-$p.log" &
+  "$stampd" --listen "127.0.0.1:$p" --no-access-log --cache-mb 64 --trusted-proxy 127.0.0.1 2>"$tmp/stampd-$p.log" &
   pids+=($!)
 done
 for p in "${ports[@]}"; do wait_http "http://127.0.0.1:$p/healthz" || fail "stampd on $p did not start"; done
@@ -171,10 +173,49 @@ ok = hostile.get(429, 0) > 0 and set(polite) == {200} and p99 < 50
 sys.exit(0 if ok else 1)
 PY
 
-echo "-- figures through nginx (${load_seconds} s each, wrk 2 threads, 16 connections, new picture per request)"
+echo "-- two clients through nginx, one instance's render pool saturated: each about half the renders"
+# 127.0.0.2 with 12 connections and 127.0.0.3 with 4 ask for new costly pictures for 6 s. nginx
+# is the peer of every request; stampd trusts its X-Forwarded-For and takes turns between the
+# two clients, so each gets about half of what is rendered (without --trusted-proxy, one queue:
+# shares follow the connections, 3 to 1). A generous band: fairness, not timing, is checked.
 export UNLIMITED=1
 stop_nginx
 start_nginx "$p1"
+python3 - "$pn" "$tmp/share.txt" <<'PY' || fail "render shares: $(cat "$tmp/share.txt")"
+import http.client, sys, threading, time
+port, out = int(sys.argv[1]), sys.argv[2]
+CJK = "%E5%AD%97" * 18  # with eight digits the template's 22 cells: tens of ms at 2048 px
+rendered, other, lock = {"127.0.0.2": 0, "127.0.0.3": 0}, {}, threading.Lock()
+start, stop = time.time() + 1, time.time() + 7  # the first second fills the queue
+
+def client(source, k):
+    c, n = http.client.HTTPConnection("127.0.0.1", port, timeout=60, source_address=(source, 0)), 0
+    while time.time() < stop:
+        n += 1
+        c.request("GET", "/stamp/364/2048/%s%s%02d%05d.png" % (CJK, source[-1], k, n))
+        r = c.getresponse()
+        r.read()
+        with lock:
+            if r.status != 200:
+                other[r.status] = other.get(r.status, 0) + 1
+            elif start <= time.time() < stop:
+                rendered[source] += 1
+
+threads = [threading.Thread(target=client, args=("127.0.0.2", k)) for k in range(12)]
+threads += [threading.Thread(target=client, args=("127.0.0.3", k)) for k in range(4)]
+for t in threads: t.start()
+for t in threads: t.join()
+total = sum(rendered.values())
+share = rendered["127.0.0.3"] / total if total else 0
+msg = "renders in 6 s: 127.0.0.2 (12 connections) %d, 127.0.0.3 (4 connections) %d: %.0f %% / %.0f %%%s" % (
+    rendered["127.0.0.2"], rendered["127.0.0.3"], 100 * (1 - share), 100 * share,
+    "; other answers %s" % other if other else "")
+open(out, "w").write(msg)
+print("   " + msg)
+sys.exit(0 if total >= 20 and 0.35 <= share <= 0.65 and not other else 1)
+PY
+
+echo "-- figures through nginx (${load_seconds} s each, wrk 2 threads, 16 connections, new picture per request)"
 echo "   1 instance:  $(load "$load_seconds" | tr '\n' ' ')"
 stop_nginx
 start_nginx "${ports[@]}"

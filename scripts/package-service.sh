@@ -64,6 +64,11 @@ MANPATH=$out/root/usr/share/man SYSTEMD_LOG_LEVEL=notice systemd-analyze verify 
 [ ! -s "$out/verify.txt" ] || fail "systemd-analyze verify complains"
 grep -q '^ExecReload=/bin/kill -HUP \$MAINPID' "$unit" || fail "reload is not SIGHUP"
 grep -q '^KillSignal=SIGTERM' "$unit" || fail "stop is not SIGTERM"
+# With the socket unit disabled, stampd must listen where STAMPD_LISTEN says: the service may be
+# ordered after the socket but must not start it again (Wants=, Requires= and the like would).
+if grep -Eq '^(Wants|Requires|Requisite|BindsTo|PartOf|Upholds)=.*stampd\.socket' "$unit"; then
+  fail "stampd.service pulls stampd.socket back in"
+fi
 for want in DynamicUser=yes ProtectSystem=strict NoNewPrivileges=yes PrivateTmp=yes Restart=on-failure MemoryMax= EnvironmentFile=-/etc/default/stampd; do
   grep -q "^$want" "$unit" || fail "unit lacks $want"
 done

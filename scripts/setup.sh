@@ -11,7 +11,7 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick locales
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei fonts-noto-cjk fonts-arphic-ukai
-  libboost1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
+  libboost1.81-dev libboost-program-options1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
   clang libclang-rt-14-dev wrk
   librsvg2-dev poppler-utils zlib1g-dev libdeflate-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light

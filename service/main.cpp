@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <boost/program_options.hpp>
+
 #include "catalog/catalog.h"
 #include "catalog/fonts.h"
 #include "server/diagnostics.h"
@@ -31,37 +33,14 @@ namespace {
 
 // The one description of the command line: --help prints it and the manual page stampd(8) is
 // generated from that output at build time (scripts/gen_manpage.py), so the two cannot drift.
-// Sections are lines ending in ':'; option lines start with two spaces and a dash.
-const char kUsage[] = R"(Usage: stampd [options]
+// Sections are lines ending in ':'; option lines start with two spaces and a dash. The options
+// are Boost.Program_options' own table (options() below), which also parses them.
+const char kUsageHead[] = R"(Usage: stampd [options]
 Renders seal stamps for the Tambrel desktop tool and answers its update check.
 
-Options:
-  --listen HOST:PORT        address to listen on (default )" TAMBREL_SERVICE_HOST R"()
-  --fonts DIR               add the fonts in DIR (repeatable); a seal-script (篆) or
-                            clerical (隶) font found there is used for those templates
-  --no-system-fonts         use only the fonts of --fonts folders
-  --cache-mb N              memory for rendered pictures, MiB (default 64); the
-                            process needs about N + 256 MiB in all
-  --threads N               threads serving connections (default: one per core)
-  --render-threads N        threads that render (default: one per core, at most 8,
-                            and no more than the memory ceiling has room for)
-  --render-queue N          renders waiting before the answer is 503 (default 128;
-                            one client address holds at most half)
-  --latest-version TEXT     version announced to the update check (default 1.0)
-  --update-time-offset S    shift the update reply's issue time by S seconds
-                            (negative values make an expired reply, for tests)
-  --timeout-ms N            per-connection read/write time-out (default 15000); a
-                            client without a complete request header by then gets 408
-  --stop-grace-ms N         how long a stop may take to finish the requests already
-                            received (default 5000)
-  --access-log FILE         append the access log to FILE instead of stdout
-  --listen-fds              take the listening socket from systemd (LISTEN_FDS; the
-                            default whenever LISTEN_FDS names this process)
-  --downloads DIR           offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip
-                            from DIR on /download (default: none offered)
-  --no-access-log           no access log
-  --help                    this text
+)";
 
+const char kUsageTail[] = R"(
 Endpoints:
   GET /aosbegin.php?text=&id=&signsize=&rnd=   generate: reply with the picture path
   GET /stamp/ID/SIZE/TEXT.png                   the picture (immutable)
@@ -70,9 +49,11 @@ Endpoints:
   GET /                                         the stamp maker page
   GET /templates.json                           the catalogue for that page
   GET /download                                 the download page
+  GET /designer.html                            the seal designer page
+  GET|POST /design.png, .svg, .pdf, .json       a design of one's own, drawn or checked
   GET /healthz                                  "ok" while serving
   GET /metrics                                  counters in the Prometheus text format
-  HEAD is answered for each; other methods get 405.
+  HEAD is answered for each; POST only by the design paths; other methods get 405.
 
 Signals:
   SIGTERM, SIGINT           stop: take the connections already queued, close the
@@ -84,7 +65,8 @@ Signals:
                             file is closed
 
 Files:
-  /etc/default/stampd       flags for the systemd unit (STAMPD_OPTS, STAMPD_CACHE_MB)
+  /etc/default/stampd       flags for the systemd unit (STAMPD_LISTEN, STAMPD_CACHE_MB,
+                            STAMPD_OPTS)
   /usr/share/fonts/         the CJK fonts of fonts-noto-cjk, fonts-arphic-ukai and
                             fonts-wqy-microhei
 
@@ -96,6 +78,47 @@ Exit status:
   2                         bad command line: unknown flag, missing or bad value,
                             --downloads not a folder
 )";
+
+namespace po = boost::program_options;
+
+// Every flag, in the order --help lists them. Values are taken as text and checked by main(),
+// which names the flag and what it wants in one line.
+po::options_description options() {
+  po::options_description o("Options", 88, 60);
+  auto text = [](const char* name) { return po::value<std::string>()->value_name(name); };
+  o.add_options()
+      ("listen", text("HOST:PORT"), "address to listen on (default " TAMBREL_SERVICE_HOST ")")
+      ("fonts", text("DIR"), "add the fonts in DIR (repeatable); a seal-script (篆) or clerical (隶) font "
+                             "found there is used for those templates")
+      ("no-system-fonts", "use only the fonts of --fonts folders")
+      ("cache-mb", text("N"), "memory for rendered pictures, MiB (default 64); the process needs about "
+                              "N + 256 MiB in all")
+      ("threads", text("N"), "threads serving connections (default: one per core)")
+      ("render-threads", text("N"), "threads that render (default: one per core, at most 8, and no more "
+                                    "than the memory ceiling has room for)")
+      ("render-queue", text("N"), "renders waiting before the answer is 503 (default 128; one client, "
+                                  "an IPv4 address or an IPv6 /64, holds at most half)")
+      ("trusted-proxy", text("LIST"), "addresses or networks of reverse proxies (127.0.0.1, 10.0.0.0/8, "
+                                      "fd00::/8; comma-separated, repeatable) whose X-Forwarded-For names "
+                                      "the client: its rightmost address that is not a trusted proxy is "
+                                      "the client for the render queue's fairness and the access log; "
+                                      "the header of any other peer is ignored (default: none)")
+      ("latest-version", text("TEXT"), "version announced to the update check (default 1.0)")
+      ("update-time-offset", text("S"), "shift the update reply's issue time by S seconds (negative "
+                                        "values make an expired reply, for tests)")
+      ("timeout-ms", text("N"), "per-connection read/write time-out (default 15000); a client without a "
+                                "complete request header by then gets 408")
+      ("stop-grace-ms", text("N"), "how long a stop may take to finish the requests already received "
+                                   "(default 5000)")
+      ("access-log", text("FILE"), "append the access log to FILE instead of stdout")
+      ("listen-fds", "take the listening socket from systemd (LISTEN_FDS; the default whenever "
+                     "LISTEN_FDS names this process)")
+      ("downloads", text("DIR"), "offer Tambrel-VERSION-setup.exe and Tambrel-VERSION-win64.zip from DIR "
+                                 "on /download (default: none offered)")
+      ("no-access-log", "no access log")
+      ("help", "this text");
+  return o;
+}
 
 // Exits 2 with one line naming the flag, the value and what is wanted.
 long long numberFlag(const char* flag, const char* s, long long lo, long long hi) {
@@ -253,52 +276,88 @@ int main(int argc, char** argv) {
   bool systemFonts = true;
   bool listenFds = false;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "stampd: %s needs a value\n", name);
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+  // Boost.Program_options reads the words (unknown flags, missing values, --flag=value); the
+  // flags are then applied in the order given, so a repeated one takes its last value as it
+  // always has, and --fonts and --trusted-proxy add up.
+  const po::options_description described = options();
+  po::options_description hidden;
+  hidden.add_options()(",h", "--help");
+  po::options_description all;
+  all.add(described).add(hidden);
+  std::vector<po::option> given;
+  try {
+    given = po::command_line_parser(argc, argv)
+                .options(all)
+                .style(po::command_line_style::default_style & ~po::command_line_style::allow_guessing)
+                .run()
+                .options;
+  } catch (const po::unknown_option& e) {
+    std::fprintf(stderr, "stampd: unknown option %s (see --help)\n", e.get_option_name().c_str());
+    return 2;
+  } catch (const po::invalid_command_line_syntax& e) {
+    if (e.kind() == po::invalid_syntax::missing_parameter)
+      std::fprintf(stderr, "stampd: %s needs a value\n", e.get_option_name().c_str());
+    else
+      std::fprintf(stderr, "stampd: %s (see --help)\n", e.what());
+    return 2;
+  } catch (const po::error& e) {
+    std::fprintf(stderr, "stampd: %s (see --help)\n", e.what());
+    return 2;
+  }
+  for (const po::option& o : given) {
+    const std::string& name = o.string_key;
+    const std::string flag = "--" + name;
+    const char* v = o.value.empty() ? "" : o.value.front().c_str();
+    if (o.unregistered || o.position_key >= 0) {
+      std::fprintf(stderr, "stampd: unknown option %s (see --help)\n", o.original_tokens.empty() ? name.c_str()
+                                                                                                : o.original_tokens.front().c_str());
+      return 2;
+    }
+    if (name == "help" || name == "-h") {
+      std::fputs(kUsageHead, stdout);
+      described.print(std::cout, 28);
+      std::fputs(kUsageTail, stdout);
       return 0;
-    } else if (a == "--listen") {
-      listen = value("--listen");
-    } else if (a == "--fonts") {
-      fontDirs.push_back(value("--fonts"));
-    } else if (a == "--cache-mb") {
-      service.cacheBytes = static_cast<size_t>(numberFlag("--cache-mb", value("--cache-mb"), 1, 65536)) << 20;
-    } else if (a == "--threads") {
-      server.threads = static_cast<int>(numberFlag("--threads", value("--threads"), 1, 256));
-    } else if (a == "--render-threads") {
-      server.renderThreads = static_cast<int>(numberFlag("--render-threads", value("--render-threads"), 1, 256));
-    } else if (a == "--render-queue") {
-      server.renderQueue = static_cast<size_t>(numberFlag("--render-queue", value("--render-queue"), 1, 100000));
+    } else if (name == "listen") {
+      listen = v;
+    } else if (name == "fonts") {
+      fontDirs.push_back(v);
+    } else if (name == "cache-mb") {
+      service.cacheBytes = static_cast<size_t>(numberFlag("--cache-mb", v, 1, 65536)) << 20;
+    } else if (name == "threads") {
+      server.threads = static_cast<int>(numberFlag("--threads", v, 1, 256));
+    } else if (name == "render-threads") {
+      server.renderThreads = static_cast<int>(numberFlag("--render-threads", v, 1, 256));
+    } else if (name == "render-queue") {
+      server.renderQueue = static_cast<size_t>(numberFlag("--render-queue", v, 1, 100000));
       server.renderQueuePerClient = std::max<size_t>(1, server.renderQueue / 2);
-    } else if (a == "--listen-fds") {
+    } else if (name == "trusted-proxy") {
+      std::string bad;
+      if (!server.trustedProxies.add(v, &bad)) {
+        std::fprintf(stderr, "stampd: bad value for --trusted-proxy: '%s' (want addresses or networks such as "
+                             "127.0.0.1 or 10.0.0.0/8)\n", bad.c_str());
+        return 2;
+      }
+    } else if (name == "listen-fds") {
       listenFds = true;
-    } else if (a == "--latest-version") {
-      service.latestVersion = value("--latest-version");
-    } else if (a == "--update-time-offset") {
-      service.updateTimeOffset =
-          numberFlag("--update-time-offset", value("--update-time-offset"), -4000000000LL, 4000000000LL);
-    } else if (a == "--timeout-ms") {
-      server.timeout = std::chrono::milliseconds(numberFlag("--timeout-ms", value("--timeout-ms"), 100, 3600000));
-    } else if (a == "--stop-grace-ms") {
-      server.stopGrace = std::chrono::milliseconds(numberFlag("--stop-grace-ms", value("--stop-grace-ms"), 0, 600000));
-    } else if (a == "--no-system-fonts") {
+    } else if (name == "latest-version") {
+      service.latestVersion = v;
+    } else if (name == "update-time-offset") {
+      service.updateTimeOffset = numberFlag("--update-time-offset", v, -4000000000LL, 4000000000LL);
+    } else if (name == "timeout-ms") {
+      server.timeout = std::chrono::milliseconds(numberFlag("--timeout-ms", v, 100, 3600000));
+    } else if (name == "stop-grace-ms") {
+      server.stopGrace = std::chrono::milliseconds(numberFlag("--stop-grace-ms", v, 0, 600000));
+    } else if (name == "no-system-fonts") {
       systemFonts = false;
-    } else if (a == "--access-log") {
-      accessLogPath = value("--access-log");
-    } else if (a == "--downloads") {
-      downloadsDir = value("--downloads");
-    } else if (a == "--no-access-log") {
+    } else if (name == "access-log") {
+      accessLogPath = v;
+    } else if (name == "downloads") {
+      downloadsDir = v;
+    } else if (name == "no-access-log") {
       accessLog = false;
     } else {
-      std::fprintf(stderr, "stampd: unknown option %s (see --help)\n", a.c_str());
+      std::fprintf(stderr, "stampd: unknown option %s (see --help)\n", flag.c_str());
       return 2;
     }
   }

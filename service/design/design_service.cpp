@@ -56,20 +56,30 @@ Response DesignService::picture(const design::Parsed& parsed, std::string_view e
   // The canonical query names everything the picture depends on (the PNG also its size).
   std::string key = "/design." + std::string(extension) + "?" + design::toQuery(d);
   if (extension == "png") key += "&px=" + std::to_string(parsed.px);
-  auto body = cache_.get(key);
-  if (!body) {
-    std::string bytes = renderDesign(fonts_, d, extension, parsed.px);
-    if (bytes.empty()) return plain(500, "rendering failed");
-    body = std::make_shared<const std::string>(std::move(bytes));
-    cache_.put(key, body);
-  }
   Response r;
   for (const StampFormat& f : kStampFormats)
     if (f.extension == extension) r.contentType = std::string(f.contentType);
   // A GET names the whole design, so its answer never changes; a POST's body is not in its URL.
   r.headers.emplace_back("Cache-Control", post ? "no-store" : "public, max-age=31536000, immutable");
-  r.body = std::move(body);
-  return r;
+  if (auto hit = cache_.find(key)) {
+    r.body = std::move(hit);
+    return r;
+  }
+  // Drawing is the costly part: it runs where costly work runs (the server's render pool).
+  Response later;
+  later.deferred = [this, d, ext = std::string(extension), px = parsed.px, key = std::move(key), r]() mutable {
+    auto body = cache_.get(key);  // drawn for another request while this one waited
+    if (!body) {
+      std::string bytes = renderDesign(fonts_, d, ext, px);
+      // As for the stamps: a picture over the cap is refused rather than cached and sent.
+      if (bytes.empty() || bytes.size() > kMaxPictureBytes) return plain(500, "rendering failed");
+      body = std::make_shared<const std::string>(std::move(bytes));
+      cache_.put(key, body);
+    }
+    r.body = std::move(body);
+    return r;
+  };
+  return later;
 }
 
 std::optional<Response> DesignService::handle(std::string_view method, std::string_view target, std::string_view body) {

@@ -1,12 +1,14 @@
 // The design endpoints, apart from the network like the stamp endpoints: a method, a target and
-// a body in, a complete Response out.
+// a body in, a Response out; a picture not yet in the cache comes back deferred
+// (stamps/response.h), everything else (checks, fonts, templates, cache hits) complete.
 //   GET|HEAD /design.{png,svg,pdf}?{query}    the design drawn (PNG: px= pixels on the longer side)
 //   POST     /design.{png,svg,pdf}[?px=N]     the same, the design as JSON in the body
 //   GET /design.json?{query}, POST /design.json   the design checked and written as canonical JSON
 //   GET /design/template.json?id=&text=      a template with a text as a starting design
 //   GET /design/fonts.json                   the faces, shapes, borders, centres and bounds
 // A design that does not pass its checks is answered 400 with {"errors":[{field, zh, en}…]}.
-// Pictures go through the service's picture cache, keyed by the design's canonical query.
+// Pictures go through the service's picture cache, keyed by the design's canonical query, and
+// are held to the same size cap as the stamps' (kMaxPictureBytes).
 #pragma once
 
 #include <optional>

@@ -22,9 +22,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "server/client_address.h"
 #include "web/site.h"
 
 namespace tambrel {
@@ -44,6 +46,10 @@ struct ServerOptions {
   size_t renderQueue = 128;       // renders waiting before 503
   size_t renderQueuePerClient = 64;  // of which one client address may hold
   std::chrono::milliseconds stopIdle{1000};  // at a stop, how long an idle connection may still send a request
+  // Peers whose X-Forwarded-For names the client (--trusted-proxy); see client_address.h.
+  TrustedProxies trustedProxies;
+  // Tests: runs on the render thread just before each render, so a test can hold the pool busy.
+  std::function<void()> beforeRender;
 };
 
 // Without --render-threads: one render thread per core up to this many. Each render thread

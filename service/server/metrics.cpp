@@ -2,6 +2,7 @@
 #include "server/metrics.h"
 
 #include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <unistd.h>
 
@@ -17,12 +18,19 @@ Route routeOf(std::string_view path) {
   if (path == "/check/md5.php") return Route::Update;
   if (path == "/healthz") return Route::Health;
   if (path == "/metrics") return Route::Metrics;
+  // The design endpoints (pictures, checks, fonts, templates as designs, and what is not found
+  // under /design) apart from the stamps', and the designer page apart from the maker's.
+  if (path.starts_with("/design.") || path == "/design" || path.starts_with("/design/")) return Route::Design;
+  if (path == "/glyphs") return Route::Glyphs;
+  if (path == "/designer.html" || path == "/designer.js" || path == "/designer.css") return Route::Designer;
   return Route::Other;
 }
 
 const char* routeName(Route r) {
-  static const char* const kNames[] = {"page",   "templates", "download", "generate", "stamp",
-                                       "thumbnail", "update", "healthz",  "metrics",  "other"};
+  static const char* const kNames[] = {"page",    "templates", "download", "generate", "stamp",
+                                       "thumbnail", "update",  "healthz",  "metrics",  "design",
+                                       "glyphs",  "designer",  "other"};
+  static_assert(std::size(kNames) == static_cast<size_t>(Route::Count));
   return kNames[static_cast<size_t>(r)];
 }
 
@@ -132,6 +140,9 @@ std::string Metrics::text(const Outside& o) const {
   header(out, "stampd_render_dropped_total", "counter",
          "Renders dropped before they started: the client had gone or its deadline had passed.");
   line(out, "stampd_render_dropped_total", "", static_cast<double>(renderDropped.load()));
+  header(out, "stampd_render_expired_total", "counter",
+         "Of the dropped renders, those whose deadline (--timeout-ms) passed in the queue; answered 503.");
+  line(out, "stampd_render_expired_total", "", static_cast<double>(renderExpired.load()));
   header(out, "stampd_cache_hits_total", "counter", "Picture cache look-ups that found the picture.");
   line(out, "stampd_cache_hits_total", "", static_cast<double>(o.cacheHits));
   header(out, "stampd_cache_misses_total", "counter", "Picture cache look-ups that had to render.");

@@ -13,7 +13,9 @@
 
 namespace tambrel {
 
-enum class Route { Page, Templates, Download, Generate, Stamp, Thumbnail, Update, Health, Metrics, Other, Count };
+enum class Route {
+  Page, Templates, Download, Generate, Stamp, Thumbnail, Update, Health, Metrics, Design, Glyphs, Designer, Other, Count
+};
 // The route of a request path (the target without its query).
 Route routeOf(std::string_view path);
 const char* routeName(Route r);

@@ -24,28 +24,6 @@ bool iequals(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The last transfer coding of all Transfer-Encoding fields together ("" when there is none).
-// Only a final "chunked" frames a request body; with anything else the body's end is unknown,
-// and reading on would let its bytes run as another request.
-std::optional<std::string_view> finalTransferCoding(const http::fields& fields) {
-  std::optional<std::string_view> last;
-  for (auto it = fields.find(http::field::transfer_encoding); it != fields.end() && it->name() == http::field::transfer_encoding;
-       ++it) {
-    std::string_view v = it->value();
-    size_t end = v.size();
-    while (end > 0 && (v[end - 1] == ' ' || v[end - 1] == '\t' || v[end - 1] == ',')) --end;
-    size_t start = v.find_last_of(',', end == 0 ? 0 : end - 1);
-    start = start == std::string_view::npos ? 0 : start + 1;
-    std::string_view token = v.substr(start, end - start);
-    while (!token.empty() && (token.front() == ' ' || token.front() == '\t')) token.remove_prefix(1);
-    size_t semi = token.find(';');  // coding parameters
-    if (semi != std::string_view::npos) token = token.substr(0, semi);
-    while (!token.empty() && (token.back() == ' ' || token.back() == '\t')) token.remove_suffix(1);
-    last = token;
-  }
-  return last;
-}
-
 // RFC 9112 3.2.2: a server accepts the absolute form ("http://host/path?q") for any request;
 // the service answers the same as for the origin form ("/path?q").
 std::string_view originForm(std::string_view target, std::string* storage) {
@@ -83,7 +61,9 @@ Session::Session(tcp::socket socket, HttpServer::Impl* server)
     : stream_(std::move(socket)), timer_(stream_.get_executor()), server_(server) {
   beast::error_code ec;
   auto ep = stream_.socket().remote_endpoint(ec);
-  remote_ = ec ? "-" : ep.address().to_string();
+  if (!ec) peer_ = ep.address();
+  direct_ = ec ? ClientAddress{"-", "-"} : clientAddress(peer_, {}, {});
+  client_ = direct_;
   server_->metrics.openConnections.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -121,11 +101,14 @@ bool Session::received() {
 
 // From a render thread, while the session waits for that render: has the client closed its
 // side (with nothing more to read) or dropped the connection? Then nobody wants the answer.
-bool Session::peerGone() {
+// A client that pipelined its requests said everything it wants before it stopped sending:
+// its half-close ends the requests, not its wish for the answers.
+bool Session::peerGone(bool pipelined) {
   int fd = stream_.socket().native_handle();
   pollfd p{fd, POLLRDHUP, 0};
   if (::poll(&p, 1, 0) <= 0) return false;
   if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+  if (pipelined) return false;
   int pending = 0;
   return (p.revents & POLLRDHUP) && ::ioctl(fd, FIONREAD, &pending) == 0 && pending == 0;
 }
@@ -140,6 +123,9 @@ void Session::read() {
   timedOut_ = false;
   partialRequest_ = false;
   reading_ = true;
+  // An answer to a request whose header never completed names no route or forwarded client.
+  route_ = Route::Other;
+  client_ = direct_;
   ++readGeneration_;
   armHeaderTimer(wait);
   http::async_read_header(stream_, buffer_, *parser_,
@@ -182,6 +168,7 @@ void Session::onHeader(beast::error_code ec) {
     close(false);
     return;
   }
+  if (!ec || ec == http::error::body_limit) identify();
   if (ec == http::error::body_limit) {
     // Content-Length announced a body: none is accepted.
     respondError(413, "request body not accepted");
@@ -195,8 +182,10 @@ void Session::onHeader(beast::error_code ec) {
                                                          : "bad request");
     return;
   }
-  auto coding = finalTransferCoding(parser_->get());
-  if (coding && !iequals(*coding, "chunked")) {
+  // The parser alone decides how the body is framed. Transfer-Encoding that it did not take as
+  // chunked leaves the body's end unknown (RFC 9112 6.3): reading on would run the body's bytes
+  // as the next request, so the request is refused and the connection closed.
+  if (parser_->get().count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
     respondError(400, "unsupported transfer coding");
     return;
   }
@@ -225,11 +214,30 @@ void Session::readBody() {
   });
 }
 
+// The route and the client of a request whose header is complete, before anything answers it.
+void Session::identify() {
+  std::string originStorage;
+  std::string_view target = originForm(parser_->get().target(), &originStorage);
+  route_ = routeOf(target.substr(0, target.find('?')));
+  const auto& fields = parser_->get();
+  std::string forwarded;
+  if (!server_->options.trustedProxies.empty()) {
+    auto [first, last] = fields.equal_range("X-Forwarded-For");
+    for (auto it = first; it != last; ++it) {
+      if (!beast::iequals(it->name_string(), "X-Forwarded-For")) continue;
+      if (!forwarded.empty()) forwarded += ',';
+      forwarded += it->value();
+    }
+  }
+  client_ = clientAddress(peer_, forwarded, server_->options.trustedProxies);
+}
+
 void Session::handle() {
   auto& req = parser_->get();
   std::string originStorage;
   std::string_view target = originForm(req.target(), &originStorage);
-  route_ = routeOf(target.substr(0, target.find('?')));
+  // Bytes of another request already here: the client sends without waiting for answers.
+  if (received()) pipelined_ = true;
   // RFC 9112 3.2: exactly one Host in HTTP/1.1 (at most one before it).
   auto hosts = req.equal_range(http::field::host);
   long hostCount = std::distance(hosts.first, hosts.second);
@@ -259,17 +267,22 @@ void Session::defer(std::function<Response()> work) {
   auto self = shared_from_this();
   const auto deadline = started_ + server_->options.timeout;
   RenderPool::Job job;
-  job.client = remote_;
-  job.wanted = [self, deadline] { return std::chrono::steady_clock::now() < deadline && !self->peerGone(); };
+  job.client = client_.key;
+  job.wanted = [self, deadline, pipelined = pipelined_] {
+    return std::chrono::steady_clock::now() < deadline && !self->peerGone(pipelined);
+  };
   job.run = [self, work = std::move(work)] {
+    if (self->server_->options.beforeRender) self->server_->options.beforeRender();
     Response r = complete(work());
     asio::post(self->stream_.get_executor(), [self, r = std::move(r)]() mutable { self->finish(std::move(r)); });
   };
   job.dropped = [self, deadline] {
     self->server_->metrics.renderDropped.fetch_add(1, std::memory_order_relaxed);
     bool expired = std::chrono::steady_clock::now() >= deadline;
+    // A render that waited past its deadline is owed its 503 during a stop too: the client is
+    // there and would otherwise see the connection close without a word.
     asio::post(self->stream_.get_executor(), [self, expired] {
-      if (expired && !self->server_->stopping) {
+      if (expired) {
         self->server_->metrics.renderExpired.fetch_add(1, std::memory_order_relaxed);
         self->finish(unavailable("busy: waited too long for rendering, try again"));
       } else {
@@ -303,7 +316,7 @@ void Session::finish(Response r) {
   if (r.status != 304) res.content_length(length);  // a 304 has no body and names no length
   // While stopping, only requests already here keep the connection open.
   res.keep_alive(req.keep_alive() && (!server_->stopping || received()));
-  server_->log(remote_, req.method_string(), req.target(), req.version(), r.status, head ? 0 : length);
+  server_->log(client_.address, req.method_string(), req.target(), req.version(), r.status, head ? 0 : length);
   server_->metrics.request(route_, r.status, std::chrono::steady_clock::now() - started_);
   served_ = true;
   write();
@@ -322,7 +335,7 @@ void Session::respondError(int status, const char* text, bool retryLater) {
   res.prepare_payload();
   res.keep_alive(false);
   errorAnswer_ = true;
-  server_->log(remote_, "-", "-", 11, status, body_->size());
+  server_->log(client_.address, "-", "-", 11, status, body_->size());
   server_->metrics.request(route_, status, std::chrono::steady_clock::now() - started_);
   write();
 }

@@ -38,7 +38,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void onStop();
   bool received();
-  bool peerGone();
+  bool peerGone(bool pipelined);
+  void identify();
   void read();
   void armHeaderTimer(std::chrono::steady_clock::duration wait);
   void onHeader(boost::beast::error_code ec);
@@ -66,8 +67,10 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string piece_;                // the download's current piece
   size_t pieceSent_ = 0;
   HttpServer::Impl* server_;
-  std::string remote_;
-  Route route_ = Route::Other;
+  boost::asio::ip::address peer_;
+  ClientAddress direct_;              // the peer itself
+  ClientAddress client_;              // the current request's client (its proxy's word when trusted)
+  Route route_ = Route::Other;        // the current request's; Other until its header is read
   std::chrono::steady_clock::time_point started_{};  // when the current request's header was complete
   bool registered_ = false;
   bool reading_ = false;
@@ -75,6 +78,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool partialRequest_ = false;       // bytes of a request had arrived when the read timed out
   bool errorAnswer_ = false;          // the answer closes the connection on an error: drain first
   bool served_ = false;               // at least one request answered on this connection
+  bool pipelined_ = false;            // the client sent a request before the previous one was answered
   size_t drainLeft_ = 0;
   unsigned long readGeneration_ = 0;  // which read the header timer belongs to
 };

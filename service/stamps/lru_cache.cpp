@@ -11,6 +11,12 @@ LruCache::Value LruCache::get(const std::string& key) {
   return it->second->value;
 }
 
+LruCache::Value LruCache::find(const std::string& key) {
+  Value v = get(key);
+  (v ? hits_ : misses_).fetch_add(1, std::memory_order_relaxed);
+  return v;
+}
+
 void LruCache::put(const std::string& key, Value value) {
   if (!value || cost(key, value) > capacity_) return;
   std::lock_guard lock(mutex_);

@@ -3,6 +3,7 @@
 // eviction never pulls bytes from under a response that is still being written.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -19,6 +20,12 @@ class LruCache {
   explicit LruCache(size_t capacityBytes) : capacity_(capacityBytes) {}
 
   Value get(const std::string& key);
+  // get() on behalf of a request, counted as a hit or a miss (the metrics' hit ratio): each
+  // request's first look-up, whichever endpoint makes it. A second look for the same request
+  // (after waiting for the render pool) uses get().
+  Value find(const std::string& key);
+  unsigned long long hits() const { return hits_.load(std::memory_order_relaxed); }
+  unsigned long long misses() const { return misses_.load(std::memory_order_relaxed); }
   // Values larger than the whole capacity are not kept.
   void put(const std::string& key, Value value);
 
@@ -39,6 +46,7 @@ class LruCache {
   std::list<Item> order_;  // most recent first
   std::unordered_map<std::string, std::list<Item>::iterator> index_;
   size_t bytes_ = 0;
+  std::atomic<unsigned long long> hits_{0}, misses_{0};
 };
 
 }  // namespace tambrel

@@ -97,9 +97,7 @@ Response StampService::respond(std::string_view method, std::string_view target)
 }
 
 std::shared_ptr<const std::string> StampService::cached(const std::string& key) {
-  auto hit = cache_.get(key);
-  (hit ? hits_ : misses_).fetch_add(1, std::memory_order_relaxed);
-  return hit;
+  return cache_.find(key);
 }
 
 std::shared_ptr<const std::string> StampService::renderPicture(const StampRequest& request, const StampFormat& format) {

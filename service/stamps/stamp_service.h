@@ -50,9 +50,10 @@ class StampService {
   // The same, with any rendering done inline.
   Response handle(std::string_view method, std::string_view target) { return complete(respond(method, target)); }
 
-  // Picture cache look-ups that found the picture, and those that had to render.
-  unsigned long long cacheHits() const { return hits_.load(std::memory_order_relaxed); }
-  unsigned long long cacheMisses() const { return misses_.load(std::memory_order_relaxed); }
+  // Picture cache look-ups that found the picture, and those that had to render (the design
+  // endpoints' pictures included: they share the cache).
+  unsigned long long cacheHits() const { return cache_.hits(); }
+  unsigned long long cacheMisses() const { return cache_.misses(); }
 
   const LruCache& cache() const { return cache_; }
   // The picture cache and the faces, for the design endpoints beside these.
@@ -75,7 +76,6 @@ class StampService {
   const FontSet& fonts_;
   ServiceOptions options_;
   LruCache cache_;
-  std::atomic<unsigned long long> hits_{0}, misses_{0};
 };
 
 }  // namespace tambrel

@@ -88,10 +88,17 @@ Site::Site(StampService& stamps, WebOptions options)
 
 Response Site::respond(std::string_view method, std::string_view target, const RequestHeaders& headers,
                        std::string_view body) {
-  // The one method beyond GET and HEAD: a design sent as JSON, to the design paths alone. Designs
-  // are drawn on the render pool like every other picture.
-  if (method == "POST" && bodyLimit(method, target) > 0 && target.size() <= stamps_.options().maxTargetLength)
+  // The one method beyond GET and HEAD: a design sent as JSON, to the design paths alone. Its
+  // target is held to the same length as any other.
+  if (method == "POST" && bodyLimit(method, target) > 0) {
+    if (target.size() > stamps_.options().maxTargetLength) {
+      Response r;
+      r.status = 414;
+      r.body = std::make_shared<const std::string>("request target too long\n");
+      return r;
+    }
     return design(method, target, body);
+  }
   if (auto refused = screenRequest(method, target, stamps_.options().maxTargetLength)) return std::move(*refused);
   const size_t q = target.find('?');
   const std::string_view path = target.substr(0, q);
@@ -113,13 +120,11 @@ Response Site::respond(std::string_view method, std::string_view target, const R
   });
 }
 
+// Checks, the fonts, templates as designs and cached pictures are answered here at once; only a
+// picture still to draw comes back deferred, for the render pool.
 Response Site::design(std::string_view method, std::string_view target, std::string_view body) {
-  Response later;
-  later.deferred = [this, m = std::string(method), t = std::string(target), b = std::string(body)] {
-    if (auto answer = designs_.handle(m, t, b)) return std::move(*answer);
-    return stamps_.handle(m, t);  // not a design path after all: the stamp endpoints' 404
-  };
-  return later;
+  if (auto answer = designs_.handle(method, target, body)) return std::move(*answer);
+  return stamps_.respond(method, target);  // not a design path after all: the stamp endpoints' 404
 }
 
 }  // namespace tambrel

@@ -7,7 +7,9 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <functional>
 #include <regex>
 #include <cstdio>
@@ -164,6 +166,9 @@ TEST(Http, StatusTable) {
       {http::verb::get, "/missing", 404},
       {http::verb::post, "/aosbegin.php", 405},
       {http::verb::put, "/", 405},
+      // A design's POST is held to the same target length as every request.
+      {http::verb::post, "/design.png?px=300&x=" + std::string(4200, 'a'), 414},
+      {http::verb::post, "/design.json?x=" + std::string(4200, 'a'), 414},
   };
   for (const Case& c : cases) {
     Client client(server.port());
@@ -306,6 +311,48 @@ TEST(Http, TransferCodingOtherThanFinalChunkedIsRejected) {
       at = reply.find("HTTP/1.1 ", at);
       EXPECT_EQ(reply.substr(at + 9, 3), status) << c.headers << "\n" << reply;
       ++at;
+    }
+  }
+}
+
+// The framing of a body is the parser's decision alone. A coding list it does not read as ending
+// in "chunked" (parameters on a coding, a doubled chunked) must not be taken as bodiless while
+// the body's bytes run as the next request: the request gets one answer, 400, and the
+// connection ends, so the request hidden in the body is never answered. Where the parser does
+// read a final chunked, the body is the body and only the request after it is answered next.
+TEST(Http, OneParserFramesTheBody) {
+  RunningServer server;
+  const std::string hidden = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx\r\n", hidden.size());
+  const std::string body = size + hidden + "\r\n0\r\n\r\n";
+  const std::string after = "GET /missing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+  struct Case {
+    std::string coding;
+    std::vector<std::string> statuses;
+  } cases[] = {
+      {"gzip;level=1, chunked", {"400"}},
+      {"x;y, chunked", {"400"}},
+      {"chunked;ext=1", {"400", "404"}},  // the parser takes it as chunked: framed, so no harm
+      {"chunked, chunked", {"400"}},
+      {"gzip, chunked;", {"400", "404"}},
+      {"\"chunked\"", {"400"}},
+      {"gzip, chunked", {"400", "404"}},  // framed; the design check refuses what is in it
+      {"chunked", {"400", "404"}},
+  };
+  for (const Case& c : cases) {
+    for (const char* target : {"/design.json", "/design.png"}) {
+      Client client(server.port());
+      std::string reply = client.raw(std::string("POST ") + target + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: " +
+                                     c.coding + "\r\n\r\n" + body + after);
+      ASSERT_EQ(countResponses(reply), static_cast<int>(c.statuses.size())) << c.coding << "\n" << reply;
+      size_t at = 0;
+      for (const std::string& status : c.statuses) {
+        at = reply.find("HTTP/1.1 ", at);
+        EXPECT_EQ(reply.substr(at + 9, 3), status) << c.coding << "\n" << reply;
+        ++at;
+      }
+      EXPECT_EQ(reply.find("\r\n\r\nok\n"), std::string::npos) << "the hidden request ran: " << c.coding;
     }
   }
 }
@@ -617,6 +664,14 @@ TEST(Http, MetricsCountRequestsByRouteAndStatus) {
   client.request(http::verb::get, "/stamp/368/0/AB.png");
   client.request(http::verb::get, "/stamp/368/0/AB.png");
   client.request(http::verb::get, "/missing");
+  // The designer's requests have routes of their own; design pictures count in the cache's
+  // hits and misses like the stamps.
+  EXPECT_EQ(client.request(http::verb::get, "/design/fonts.json").result_int(), 200);
+  EXPECT_EQ(client.request(http::verb::get, "/design.png?t=ab&px=200").result_int(), 200);
+  EXPECT_EQ(client.request(http::verb::get, "/design.png?t=ab&px=200").result_int(), 200);
+  EXPECT_EQ(client.request(http::verb::get, "/design/nothing").result_int(), 404);
+  EXPECT_EQ(client.request(http::verb::get, "/glyphs?text=ab").result_int(), 200);
+  EXPECT_EQ(client.request(http::verb::get, "/designer.html").result_int(), 200);
   auto r = client.request(http::verb::get, "/metrics");
   ASSERT_EQ(r.result_int(), 200);
   EXPECT_EQ(r[http::field::content_type], "text/plain; version=0.0.4; charset=utf-8");
@@ -624,11 +679,26 @@ TEST(Http, MetricsCountRequestsByRouteAndStatus) {
   for (const char* want :
        {"stampd_requests_total{route=\"healthz\",status=\"200\"} 3\n", "stampd_requests_total{route=\"stamp\",status=\"200\"} 2\n",
         "stampd_requests_total{route=\"other\",status=\"404\"} 1\n",
+        "stampd_requests_total{route=\"design\",status=\"200\"} 3\n",
+        "stampd_requests_total{route=\"design\",status=\"404\"} 1\n",
+        "stampd_requests_total{route=\"glyphs\",status=\"200\"} 1\n",
+        "stampd_requests_total{route=\"designer\",status=\"200\"} 1\n",
         "stampd_request_duration_seconds_bucket{route=\"healthz\",le=\"+Inf\"} 3\n",
         "stampd_request_duration_seconds_count{route=\"stamp\"} 2\n", "# TYPE stampd_render_wait_seconds histogram\n",
-        "stampd_cache_hits_total 1\n", "stampd_cache_misses_total 1\n", "stampd_open_connections 1\n",
+        "stampd_cache_hits_total 2\n", "stampd_cache_misses_total 2\n", "stampd_open_connections 1\n",
+        "stampd_render_expired_total 0\n",
         "stampd_access_log_dropped_lines_total 0\n", "# TYPE stampd_render_queue_depth gauge\n"})
     EXPECT_NE(m.find(want), std::string::npos) << want << "\n" << m;
+  // An error answered before the request reaches the site carries that request's route, not the
+  // route of the request before it on the connection.
+  Client keptAlive(server.port());
+  EXPECT_EQ(keptAlive.request(http::verb::get, "/healthz").result_int(), 200);
+  std::string reply = keptAlive.raw("GET /design.json?t=ab HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply;
+  const std::string after = client.request(http::verb::get, "/metrics").body();
+  EXPECT_NE(after.find("stampd_requests_total{route=\"design\",status=\"413\"} 1\n"), std::string::npos) << after;
+  size_t first413 = after.find("status=\"413\"");
+  EXPECT_EQ(after.find("status=\"413\"", first413 + 1), std::string::npos) << "a 413 under another route\n" << after;
 }
 
 // Downloads are streamed from their file a piece at a time: four readers of a 48 MB installer
@@ -665,6 +735,223 @@ TEST(Http, DownloadsAreStreamedNotHeldInMemory) {
   // A whole read per first request was 48 MB each.
   EXPECT_LT(grown, 16 * 1024) << "RSS grew by " << grown << " KiB while four downloads were under way";
   std::filesystem::remove_all(dir);
+}
+
+// Holds the render pool busy: every render waits here while the gate is closed, so a test
+// knows exactly which renders are running or queued when it asks for something else.
+class Gate {
+ public:
+  void enter() {
+    std::unique_lock lock(mutex_);
+    ++entered_;
+    changed_.notify_all();
+    // A test that forgets to open it fails on its answers instead of hanging.
+    changed_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  int entered() {
+    std::lock_guard lock(mutex_);
+    return entered_;
+  }
+  // True once `n` renders in all have reached the gate (false after 10 s).
+  bool reached(int n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_ >= n; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  int entered_ = 0;
+};
+
+// A server with one render thread behind a gate; the gate opens before the server stops.
+struct GatedServer {
+  explicit GatedServer(std::chrono::milliseconds timeout, std::function<void(ServerOptions&)> tweak = {}) {
+    server = std::make_unique<RunningServer>(nullptr, timeout, [&](ServerOptions& o) {
+      o.renderThreads = 1;
+      o.beforeRender = [this] { gate.enter(); };
+      if (tweak) tweak(o);
+    });
+  }
+  ~GatedServer() {
+    gate.open();
+    server.reset();
+  }
+  unsigned short port() const { return server->port(); }
+  long metric(const std::string& name) {
+    Client c(port());
+    return metricValue(c.request(http::verb::get, "/metrics").body(), name);
+  }
+  // Polls /metrics until the render queue holds `n` (false after 10 s).
+  bool queued(long n) {
+    for (int i = 0; i < 1000; ++i) {
+      if (metric("stampd_render_queue_depth") == n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  Gate gate;
+  std::unique_ptr<RunningServer> server;
+};
+
+std::string getRequest(const std::string& target, const std::string& extra = "") {
+  return "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
+}
+
+bool answered(Client& c) {
+  beast::error_code ec;
+  return c.socket().available(ec) > 0;
+}
+
+// Only drawing waits for the render pool. With the pool held and its queue full, everything the
+// designer and the page need that draws nothing (the faces, design checks in both forms, a
+// design picture already drawn, 404s under /design, /glyphs, the pages) is answered at once,
+// with its own status and never 503, while the renders still wait.
+TEST(Http, OnlyRendersWaitForThePool) {
+  GatedServer server(std::chrono::milliseconds(10000), [](ServerOptions& o) {
+    o.renderQueue = 1;
+    o.renderQueuePerClient = 1;
+  });
+  const std::string design = "/design.png?t=%E5%A4%A9%E5%AE%9D&px=300";
+  std::string json;
+  {
+    Client warm(server.port());
+    ASSERT_EQ(warm.request(http::verb::get, design).result_int(), 200);
+    json = warm.request(http::verb::get, "/design.json?t=ab").body();
+  }
+  server.gate.close();
+  Client running(server.port()), waiting(server.port());
+  running.send(getRequest(costlyTarget(200)));
+  ASSERT_TRUE(server.gate.reached(server.gate.entered() + 1));
+  waiting.send(getRequest(costlyTarget(201)));
+  ASSERT_TRUE(server.queued(1));
+
+  struct Case {
+    std::string request;
+    int status;
+  } cases[] = {
+      {getRequest("/design/fonts.json"), 200},
+      {getRequest("/design.json?t=ab"), 200},
+      {getRequest("/design.json?w=99"), 400},
+      {getRequest("/design.png?w=99"), 400},
+      {"POST /design.json HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json, 200},
+      {getRequest(design), 200},
+      {getRequest("/design/template.json?id=365"), 200},
+      {getRequest("/design/nothing"), 404},
+      {getRequest("/designx"), 404},
+      {getRequest("/glyphs?text=ab"), 200},
+      {getRequest("/designer.html"), 200},
+      {getRequest("/templates.json"), 200},
+      {getRequest("/healthz"), 200},
+  };
+  for (const Case& c : cases) {
+    Client client(server.port());
+    client.send(c.request);
+    http::response_parser<http::string_body> parser;
+    beast::flat_buffer buffer;
+    beast::error_code ec;
+    http::read(client.socket(), buffer, parser, ec);
+    ASSERT_FALSE(ec) << c.request.substr(0, 60) << ": " << ec.message();
+    EXPECT_EQ(parser.get().result_int(), c.status) << c.request.substr(0, 60) << "\n" << parser.get().body().substr(0, 200);
+  }
+  // The renders were still waiting all along.
+  EXPECT_FALSE(answered(running));
+  EXPECT_FALSE(answered(waiting));
+  server.gate.open();
+  EXPECT_EQ(running.raw("").rfind("HTTP/1.1 200", 0), 0u);
+}
+
+// Behind a proxy named with --trusted-proxy, each client its X-Forwarded-For names has its own
+// share of the render queue; from any other peer the header changes nothing.
+TEST(Http, TrustedProxyNamesTheClientForFairness) {
+  for (bool trusted : {true, false}) {
+    GatedServer server(std::chrono::milliseconds(10000), [trusted](ServerOptions& o) {
+      o.renderQueue = 4;
+      o.renderQueuePerClient = 1;
+      std::string bad;
+      if (trusted) o.trustedProxies.add("127.0.0.1", &bad);
+    });
+    server.gate.close();
+    const std::string a = "X-Forwarded-For: 198.51.100.1\r\n", b = "X-Forwarded-For: 198.51.100.2\r\n";
+    Client running(server.port()), firstOfA(server.port()), secondOfA(server.port()), spoofing(server.port()),
+        firstOfB(server.port());
+    running.send(getRequest(costlyTarget(210), a));
+    ASSERT_TRUE(server.gate.reached(1));
+    firstOfA.send(getRequest(costlyTarget(211), a));
+    ASSERT_TRUE(server.queued(1));
+    // A's share (one) is taken: its next render is refused at once, also when it writes another
+    // address to the left of the one its proxy appends.
+    std::string refused = secondOfA.raw(getRequest(costlyTarget(212), a + "Connection: close\r\n"));
+    EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused.substr(0, 100);
+    std::string spoofed = spoofing.raw(
+        getRequest(costlyTarget(213), "X-Forwarded-For: 203.0.113.9, 198.51.100.1\r\nConnection: close\r\n"));
+    EXPECT_EQ(spoofed.rfind("HTTP/1.1 503", 0), 0u) << spoofed.substr(0, 100);
+    // B is another client only when the proxy is trusted.
+    firstOfB.send(getRequest(costlyTarget(214), b + "Connection: close\r\n"));
+    if (trusted) {
+      ASSERT_TRUE(server.queued(2));
+      server.gate.open();
+      EXPECT_EQ(firstOfB.raw("").rfind("HTTP/1.1 200", 0), 0u);
+    } else {
+      EXPECT_EQ(firstOfB.raw("").rfind("HTTP/1.1 503", 0), 0u) << "an untrusted peer's header counted";
+      server.gate.open();
+    }
+  }
+}
+
+// A client that pipelines two requests and then closes its sending side has said all it wants:
+// both are answered (one that sent a single request and left is still dropped, see
+// RendersForClientsThatLeftAreDropped).
+TEST(Http, PipelinedRequestsAreAnsweredAfterAHalfClose) {
+  GatedServer server(std::chrono::milliseconds(10000));
+  server.gate.close();
+  Client blocker(server.port());
+  blocker.send(getRequest(costlyTarget(220)));
+  ASSERT_TRUE(server.gate.reached(1));
+  Client pipelining(server.port());
+  pipelining.send(getRequest(costlyTarget(221)) + getRequest(costlyTarget(222)));
+  ASSERT_TRUE(server.queued(1));
+  ::shutdown(pipelining.socket().native_handle(), SHUT_WR);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the FIN is there before the render is due
+  server.gate.open();
+  std::string both = pipelining.raw("");
+  EXPECT_EQ(countResponses(both), 2) << both.substr(0, 300);
+  EXPECT_EQ(both.rfind("HTTP/1.1 200", 0), 0u) << both.substr(0, 300);
+  EXPECT_EQ(server.metric("stampd_render_dropped_total"), 0);
+}
+
+// A render still queued when its deadline (the time-out) passes is answered 503 and counted as
+// expired, while serving and during a stop alike: the client is there and waits for an answer.
+TEST(Http, ExpiredRendersAnswer503AlsoDuringAStop) {
+  for (bool stop : {false, true}) {
+    GatedServer server(std::chrono::milliseconds(300));
+    server.gate.close();
+    Client running(server.port()), waiting(server.port());
+    running.send(getRequest(costlyTarget(230)));
+    ASSERT_TRUE(server.gate.reached(1));
+    waiting.send(getRequest(costlyTarget(231)));
+    ASSERT_TRUE(server.queued(1));
+    if (stop) server.server->server->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past the waiting render's deadline
+    server.gate.open();
+    std::string late = waiting.raw("");
+    EXPECT_EQ(late.rfind("HTTP/1.1 503", 0), 0u) << (stop ? "during a stop: " : "") << late.substr(0, 200);
+    EXPECT_NE(late.find("Retry-After: 1"), std::string::npos) << late.substr(0, 200);
+    if (!stop) {
+      EXPECT_EQ(server.metric("stampd_render_expired_total"), 1);
+    }
+  }
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ try:
     want = {
         "stampd_requests": "counter", "stampd_request_duration_seconds": "histogram",
         "stampd_render_queue_depth": "gauge", "stampd_render_wait_seconds": "histogram",
-        "stampd_render_rejected": "counter", "stampd_render_dropped": "counter", "stampd_cache_hits": "counter",
+        "stampd_render_rejected": "counter", "stampd_render_dropped": "counter", "stampd_render_expired": "counter",
+        "stampd_cache_hits": "counter",
         "stampd_cache_misses": "counter", "stampd_cache_bytes": "gauge", "stampd_open_connections": "gauge",
         "stampd_access_log_dropped_lines": "counter", "process_resident_memory_bytes": "gauge",
     }

@@ -177,6 +177,10 @@ TEST(Process, StartUpFailuresGiveOneLineAndAnExitCode) {
       {{"--listen", "127.0.0.1:70000"}, 2, "bad value for --listen"},
       {{"--no-access-log", "--cache-mb"}, 2, "--cache-mb needs a value"},
       {{"--colour"}, 2, "unknown option --colour"},
+      {{"stray"}, 2, "unknown option stray"},
+      {{"--list", "127.0.0.1:0"}, 2, "unknown option --list"},  // no guessing at abbreviations
+      {{"--trusted-proxy", "10.0.0.0/33"}, 2, "bad value for --trusted-proxy: '10.0.0.0/33'"},
+      {{"--trusted-proxy", "127.0.0.1,proxy.example"}, 2, "bad value for --trusted-proxy: 'proxy.example'"},
       {{"--listen", "127.0.0.1:0", "--fonts", missing}, 1, "cannot read font folder " + missing},
       {{"--listen", "127.0.0.1:0", "--fonts", (dir / "not-a-folder").string()}, 1, "cannot read font folder"},
       {{"--listen", "127.0.0.1:0", "--no-system-fonts", "--fonts", (dir / "empty").string()}, 1, "no usable CJK font"},
@@ -297,6 +301,32 @@ unsigned short freePort() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);
   return ntohs(a.sin_port);
+}
+
+// Without a socket handed over by systemd (the socket unit disabled: no LISTEN_FDS, or one
+// meant for another process), stampd binds the address it is told; flags also take the
+// --flag=value form.
+TEST(Process, BindsTheListenAddressWithoutASocketFromSystemd) {
+  fs::path dir = scratch("listen");
+  for (bool otherProcess : {false, true}) {
+    if (otherProcess) {
+      setenv("LISTEN_PID", "1", 1);
+      setenv("LISTEN_FDS", "1", 1);
+    }
+    const fs::path err = dir / (otherProcess ? "err-other.log" : "err.log");
+    Stampd p({"--listen=127.0.0.1:0", "--no-access-log", "--trusted-proxy", "127.0.0.1", "--render-queue=8"}, err);
+    unsetenv("LISTEN_PID");
+    unsetenv("LISTEN_FDS");
+    unsigned short port = p.port(20);
+    ASSERT_NE(port, 0) << readFile(err);
+    int fd = connectTo(port);
+    ASSERT_GE(fd, 0) << "port " << port << ": " << readFile(err);
+    EXPECT_EQ(healthz(fd).rfind("HTTP/1.1 200", 0), 0u);
+    close(fd);
+    kill(p.pid, SIGTERM);
+    EXPECT_EQ(p.wait(10), 0);
+  }
+  fs::remove_all(dir);
 }
 
 // Connections the kernel has completed but the service has not accepted yet when SIGTERM
