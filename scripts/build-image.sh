@@ -27,7 +27,12 @@ mkdir -p "$out"
 # out of the image; apt's lists and caches are removed after the install.
 echo "-- mmdebstrap (minbase + $(basename "$deb"))"
 t0=$(date +%s.%N)
-mmdebstrap --quiet --variant=minbase --include="$deb" \
+# apt installs the .deb from inside the chroot: the hook mounts its folder there (and unmounts
+# it before the tarball is written).
+mkdir -p "$out/deb"
+cp "$deb" "$out/deb/"
+mmdebstrap --quiet --variant=minbase --include="$out/deb/$(basename "$deb")" \
+  --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
   --aptopt='Acquire::Check-Valid-Until "false"' \
   --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-include=/usr/share/doc/*/copyright' \
   --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/info/*' \
