@@ -25,13 +25,14 @@ mkdir -p "$out"
 # bookworm with its updates and security archives: the .deb was built against this machine's
 # Debian 12 libraries, which may come from either. Docs, manual pages and translations are left
 # out of the image; apt's lists and caches are removed after the install.
-echo "-- mmdebstrap (minbase + $(basename "$deb"))"
+echo "-- mmdebstrap (essential + $(basename "$deb"))"
 t0=$(date +%s.%N)
 # apt installs the .deb from inside the chroot: the hook mounts its folder there (and unmounts
 # it before the tarball is written).
 mkdir -p "$out/deb"
 cp "$deb" "$out/deb/"
-mmdebstrap --quiet --variant=minbase --include="$out/deb/$(basename "$deb")" \
+mmdebstrap --quiet --variant=essential --include="$out/deb/$(basename "$deb")" \
+  --hook-dir=/usr/share/mmdebstrap/hooks/maybe-merged-usr \
   --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount \
   --aptopt='Acquire::Check-Valid-Until "false"' \
   --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-include=/usr/share/doc/*/copyright' \

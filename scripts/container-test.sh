@@ -126,7 +126,8 @@ echo "   promtool check metrics: clean ($(grep -c '^# TYPE' "$tmp/metrics.txt") 
 echo "-- SIGTERM with renders in flight"
 # 12 connections each send 4 requests for new 2048 px pictures at once (48 renders, fewer
 # than one client's share of the render queue), then podman stop sends SIGTERM: every request
-# already sent must be answered whole, and the container must exit 0 within its grace.
+# already sent must be answered whole, and stampd must exit 0 by itself (within its grace),
+# not be killed.
 python3 - "$port" "$c1" "$tmp/stop.txt" <<'PY' || fail "stop: $(cat "$tmp/stop.txt")"
 import socket, subprocess, sys, threading, time
 port, name, out = int(sys.argv[1]), sys.argv[2], sys.argv[3]
@@ -155,7 +156,7 @@ def read_all(k):
 readers = [threading.Thread(target=read_all, args=(k,)) for k in range(CONNS)]
 for r in readers: r.start()
 t = time.monotonic()
-stop = subprocess.run(["timeout", "60", "podman", "--runtime", "runc", "stop", "-t", "20", name], capture_output=True)
+stop = subprocess.run(["timeout", "60", "podman", "--runtime", "runc", "stop", "-t", "10", name], capture_output=True)
 took = time.monotonic() - t
 for r in readers: r.join()
 code = subprocess.run(["podman", "inspect", "--format", "{{.State.ExitCode}}", name], capture_output=True, text=True).stdout.strip()
@@ -165,8 +166,9 @@ msg = "podman stop took %.0f ms with %d renders in flight; %d of %d answered 200
     took * 1000, CONNS * EACH, whole, CONNS * EACH, code)
 open(out, "w").write(msg)
 print("   " + msg)
-# stampd's grace is 5 s (--stop-grace-ms); podman would SIGKILL at 20 s (exit code 137).
-sys.exit(0 if stop.returncode == 0 and code == "0" and whole == CONNS * EACH and took < 6 else 1)
+# stampd ends its grace itself after 5 s (--stop-grace-ms) and exits 0; podman would SIGKILL it
+# at 10 s (exit code 137). The time is a figure, not a check: it depends on the machine's load.
+sys.exit(0 if stop.returncode == 0 and code == "0" and whole == CONNS * EACH else 1)
 PY
 pod rm "$c1" >/dev/null
 
@@ -261,4 +263,4 @@ for c in "$tag-a" "$tag-b"; do
   [ "$(podman inspect --format '{{.ImageName}}' "$c")" = "$next" ] || fail "$c does not run the new image"
 done
 grep -q '^failed 0 ' <<<"$result" || { tail -5 "$tmp/nginx/error.log"; fail "requests failed during the rolling restart"; }
-echo "container-test: passed"
+echo "container-test: passed in $SECONDS s"
