@@ -70,7 +70,7 @@ start() {  # start NAME PORT [IMAGE]: a detached container publishing PORT on lo
 }
 
 echo "-- image"
-scripts/build-image.sh | sed 's/^/   /'
+scripts/build-image.sh | sed 's/^/   /' || fail "the image was not built"
 [ "$(podman image inspect --format '{{.Config.User}}' "$image")" = 10001:10001 ] || fail "the image does not run as 10001"
 [ "$(podman image inspect --format '{{.Config.StopSignal}}' "$image")" = SIGTERM ] || fail "STOPSIGNAL is not SIGTERM"
 podman image inspect --format '{{.HealthCheck.Test}}' "$image" | grep -q stampd-healthz || fail "no health check"
@@ -87,7 +87,7 @@ wait_http "http://127.0.0.1:$port/healthz" || { podman logs "$c1" | tail -5; fai
 start_ms=$(ms_since "$t0")
 echo "   podman run to the first /healthz answer: $start_ms ms"
 [ "$(podman inspect --format '{{.HostConfig.ReadonlyRootfs}}' "$c1")" = true ] || fail "root file system not read-only"
-[ "$(pod exec "$c1" id -u)" = 10001 ] || fail "the service does not run as 10001"
+[ "$(pod exec "$c1" stat -c %u /proc/1)" = 10001 ] || fail "stampd (PID 1) does not run as 10001"
 pod exec "$c1" /bin/sh -c 'echo x >/usr/share/stampd-write-test' 2>"$tmp/write.err" && fail "the root file system took a write"
 grep -q 'Read-only file system' "$tmp/write.err" || fail "a write failed otherwise: $(cat "$tmp/write.err")"
 pod healthcheck run "$c1" >/dev/null || fail "the image's health check fails on a serving container"
