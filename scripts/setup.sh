@@ -17,6 +17,7 @@ packages=(
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
   chromium chromium-driver python3-selenium python3-prometheus-client
   nsis
+  podman runc mmdebstrap prometheus
 )
 
 stamp=/var/lib/tambrel-setup.stamp
@@ -47,3 +48,6 @@ done
 # The page's audit tools (npm, pinned); the browser tests install them on first use too and
 # say why when they cannot.
 bash "$here/web-tools.sh" >/dev/null || echo "setup: the page's audit tools (scripts/web-tools.sh) could not be installed" >&2
+# The Kubernetes manifests' schemas (npm, pinned); scripts/deploy-check.sh installs them on first
+# use too.
+bash "$here/deploy-tools.sh" >/dev/null || echo "setup: the manifests' schema packages (scripts/deploy-tools.sh) could not be installed" >&2

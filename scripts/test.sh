@@ -30,8 +30,13 @@ if [ "$which" = all ] || [ "$which" = native ]; then
   step "test native-asan" ctest --preset native-asan -j2
   # What an operator installs: the Debian package (lintian), the systemd unit, stampd(8) and
   # the nginx front; then three instances behind that nginx on loopback.
-  step "package and check the service" scripts/package-service.sh &&
-  step "cluster behind nginx" scripts/cluster-test.sh
+  if step "package and check the service" scripts/package-service.sh; then
+    step "cluster behind nginx" scripts/cluster-test.sh
+    # The same package in an OCI image under podman, and a rolling restart of two containers.
+    step "container image under podman" scripts/container-test.sh
+  fi
+  # Kubernetes manifests against their schemas; alert rules under promtool.
+  step "deployment files" scripts/deploy-check.sh
 fi
 
 if [ "$which" = all ] || [ "$which" = windows ]; then
