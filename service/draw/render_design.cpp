@@ -4,7 +4,7 @@
 // proportion is used, scaled to the seal's shorter half-axis, as drawEllipseSeal does.
 //
 // Each part may have its own face: it is drawn by a Painter of its own on the same context,
-// whose style differs only in the script (so glyph lookups and emboldening follow the face).
+// whose style differs only in the script or face (so glyph lookups and emboldening follow it).
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -19,8 +19,9 @@ namespace {
 struct PartPainter {
   StampStyle style;
   std::optional<Painter> painter;
-  PartPainter(const Painter& p, Script script) : style(p.style()) {
-    style.script = script;
+  PartPainter(const Painter& p, const DesignLayout::Words& words) : style(p.style()) {
+    style.script = words.script;
+    style.face = words.face;
     painter.emplace(p.fonts(), style, p.cr(), p.recorder());
     painter->emboldenMm = emboldenMm(p.fonts(), style);
     painter->markMode();
@@ -80,7 +81,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     innerEdgeB -= gap + glyphH + 0.6 * scale;
   }
   if (!l.inner.text.empty() && innerEdgeB > 2) {
-    PartPainter ip(p, l.inner.script);
+    PartPainter ip(p, l.inner);
     const double h = l.inner.sizeMm > 0 ? l.inner.sizeMm : 3.6 * scale;
     arcText(*ip, l.inner.text, cx, cy, innerEdgeA, innerEdgeB, h, 220);
     innerEdgeA -= h + 0.6 * scale;
@@ -93,7 +94,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   if (l.centre == DesignLayout::Centre::Star) {
     below = starY + starR * 0.8 + 1.2 * scale;
   } else if (l.centre == DesignLayout::Centre::Text && !l.centreText.text.empty()) {
-    PartPainter tp(p, l.centreText.script);
+    PartPainter tp(p, l.centreText);
     double side = std::min(innerEdgeA, innerEdgeB) * 2 * (hasRing ? 0.62 : 0.66);
     if (l.centreText.sizeMm > 0) side = std::min(side * 1.2, l.centreText.sizeMm);
     const double gw = st.shape == Shape::Oval ? side * innerEdgeA / innerEdgeB * 0.85 : side;
@@ -123,7 +124,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     below = cy - total / 2;
   }
   for (const DesignLayout::Line& line : l.lines) {
-    PartPainter lp(p, line.script);
+    PartPainter lp(p, line);
     const double hh = line.sizeMm > 0 ? line.sizeMm : l.centre == DesignLayout::Centre::None ? 4.6 * scale : autoH;
     const double ly = line.autoOffset ? below + hh / 2 : cy + line.offsetMm;
     // Keep clear of the ring where the line meets it.
@@ -134,7 +135,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   }
 
   if (l.code) {
-    PartPainter kp(p, l.codeText.script);
+    PartPainter kp(p, l.codeText);
     const std::u32string digits = l.codeText.text.empty() ? bottomCode(ring) : l.codeText.text;
     bottomArcText(*kp, digits, cx, cy, edgeA - 0.5 * scale, edgeB - 0.5 * scale, codeH, 0.62);
   }

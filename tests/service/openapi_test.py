@@ -52,6 +52,9 @@ REQUESTS = [
     ("GET", "/design.svg?" + DESIGN, None, 200),
     ("GET", "/design.pdf?" + DESIGN, None, 200),
     ("GET", "/design.png?w=99&tf=comic", None, 400),
+    ("GET", "/design.json?v=1&shape=round&t=" + COMPANY + "&tf=noto-serif&tw=900&l1=" + q("合同专用章") +
+     "&l1f=noto-sans&l1w=300", None, 200),
+    ("GET", "/design.json?v=1&shape=round&t=" + COMPANY + "&tf=noto-serif&tw=650", None, 400),
     ("GET", "/design.json?" + DESIGN, None, 200),
     ("GET", "/design.json?v=1&shape=round&t=" + COMPANY + "&ts=99", None, 400),
     ("POST", "/design.png?px=200", DESIGN_JSON, 200),

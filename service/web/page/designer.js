@@ -20,6 +20,8 @@ const KEYS = [
   ['l2', 'lines[1].value'], ['l2f', 'lines[1].font'], ['l2s', 'lines[1].size'], ['l2o', 'lines[1].offset'],
   ['l3', 'lines[2].value'], ['l3f', 'lines[2].font'], ['l3s', 'lines[2].size'], ['l3o', 'lines[2].offset'],
   ['k', 'code.value'], ['kf', 'code.font'], ['ks', 'code.size'], ['a', 'aged.intensity'], ['s', 'aged.seed'],
+  ['tw', 'text.weight'], ['iw', 'inner.weight'], ['cw', 'centre.weight'], ['l1w', 'lines[0].weight'],
+  ['l2w', 'lines[1].weight'], ['l3w', 'lines[2].weight'], ['kw', 'code.weight'],
 ];
 const PATH_OF = new Map(KEYS);
 const KEY_OF = new Map(KEYS.map(([k, p]) => [p, k]));
@@ -100,7 +102,42 @@ function fillChoices() {
   for (const select of form.querySelectorAll('select.fonts')) {
     const inherit = select.classList.contains('inherit');
     const fonts = catalogue.fonts.map((f) => option(f.id, f.own ? f.name : `${f.name}（本服务无此字体，以${f.face}代替）`));
-    select.replaceChildren(...(inherit ? [option('', '同主文字'), ...fonts] : fonts));
+    // The faces by family; one the service lacks is named and cannot be chosen.
+    const faces = (catalogue.faces || []).map((f) => {
+      const o = option(f.id, f.own ? `${f.name}（${f.face}）` : `${f.name}（${f.face}，本服务未安装）`);
+      o.disabled = !f.own;
+      return o;
+    });
+    select.replaceChildren(...(inherit ? [option('', '同主文字')] : []), ...fonts, ...faces);
+    // A weight beside each face choice, for families that have several.
+    const key = select.dataset.key.replace(/f$/, 'w');
+    const field = document.createElement('div');
+    field.className = 'field weight';
+    const label = document.createElement('label');
+    label.htmlFor = `f-${key}`;
+    label.textContent = '字重';
+    const weight = document.createElement('select');
+    weight.id = `f-${key}`;
+    weight.dataset.key = key;
+    field.append(label, weight);
+    select.closest('.field').after(field);
+  }
+  updateWeights();
+}
+
+// Each weight choice lists its face's weights, and shows only for a face that has several.
+function updateWeights() {
+  for (const select of form.querySelectorAll('select.fonts')) {
+    const weight = $(`f-${select.dataset.key.replace(/f$/, 'w')}`);
+    if (!weight) continue;
+    const face = (catalogue.faces || []).find((f) => f.id === select.value);
+    const weights = face ? face.weights : [];
+    const keep = weight.value;
+    const names = { 100: '极细', 200: '特细', 300: '细', 350: '半细', 400: '常规', 500: '中等', 600: '半粗', 700: '粗', 900: '特粗' };
+    weight.replaceChildren(option('', `默认（${face ? face.weight : 400}）`),
+      ...weights.map((w) => option(String(w), `${names[w] || ''} ${w}`)));
+    weight.value = weights.includes(Number(keep)) ? keep : '';
+    weight.closest('.field').hidden = weights.length < 2;
   }
 }
 
@@ -124,6 +161,9 @@ function formToQuery() {
 
 function queryToForm(query) {
   const q = new URLSearchParams(query);
+  // Faces first, so each weight choice lists its face's weights before it is set.
+  for (const el of form.querySelectorAll('select.fonts')) el.value = q.get(el.dataset.key) ?? (el.dataset.key === 'tf' ? 'song' : '');
+  updateWeights();
   for (const el of controls()) {
     const key = el.dataset.key;
     let value = q.get(key) ?? '';
@@ -323,6 +363,7 @@ function commit(query, { record = true, started = 0, message } = {}) {
 // Every edit asks for its preview at once: there is no wait for typing to pause, since the
 // service draws a design in well under a millisecond and show() coalesces while one is in flight.
 function edited(event) {
+  if (event.target && event.target.classList && event.target.classList.contains('fonts')) updateWeights();
   commit(formToQuery(), { started: event.timeStamp || performance.now() });
 }
 
