@@ -249,6 +249,28 @@ class DesignerPage(unittest.TestCase):
         self.assertTrue(self.d.find_element(By.ID, "notice").is_displayed())
         self.screenshot("designer-phone.png")
 
+    def test_face_and_weight_per_part(self):
+        self.open("v=1&shape=round&t=" + urllib.parse.quote(COMPANY) + "&c=star&l1=" + urllib.parse.quote("合同专用章"))
+        weight = self.d.find_element(By.ID, "f-tw")
+        self.assertFalse(weight.is_displayed(), "a script has no weights to choose")
+        fonts = json.loads(self.service.get("/design/fonts.json")[2])
+        serif = next(f for f in fonts["faces"] if f["id"] == "noto-serif")
+        if len(serif["weights"]) < 2:
+            self.skipTest("fonts-noto-cjk-extra is not installed (scripts/setup.sh)")
+        self.choose("tf", "noto-serif")
+        self.assertTrue(weight.is_displayed())
+        self.assertEqual([o.get_attribute("value") for o in Select(weight).options][1:], [str(w) for w in serif["weights"]])
+        src = self.js("return document.getElementById('design-preview').src")
+        self.choose("tw", "900")
+        q = urllib.parse.parse_qs(self.query())
+        self.assertEqual((q["tf"], q["tw"]), (["noto-serif"], ["900"]))
+        self.assertNotEqual(self.js("return document.getElementById('design-preview').src"), src)
+        # A face this host lacks is named in the list and cannot be chosen.
+        for face in fonts["faces"]:
+            option = self.d.find_element(By.CSS_SELECTOR, f'#f-tf option[value="{face["id"]}"]')
+            self.assertEqual(option.get_attribute("disabled") is not None, not face["own"], face["id"])
+            self.assertIn(face["name"], option.text)
+
     def test_typing_during_a_preview_asks_only_for_the_newest_design(self):
         proxy = FrontProxy(self.service.base)
         try:
