@@ -22,6 +22,7 @@ TYPES = {
     ".html": "text/html; charset=utf-8",
     ".css": "text/css; charset=utf-8",
     ".js": "text/javascript; charset=utf-8",
+    ".json": "application/json",
     ".svg": "image/svg+xml",
     ".png": "image/png",
 }

@@ -11,11 +11,13 @@ packages=(
   wine wine64 xvfb x11-utils imagemagick locales
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei fonts-noto-cjk fonts-arphic-ukai
+  fonts-noto-cjk-extra fonts-arphic-gbsn00lp fonts-arphic-gkai00mp fonts-wqy-zenhei fonts-lxgw-wenkai
+  fonts-cns11643-kai fonts-cns11643-sung fonts-hanazono python3-fonttools
   libboost1.81-dev libboost-program-options1.81-dev libcairo2-dev libfreetype-dev libspng-dev libturbojpeg0-dev libgif-dev
   clang libclang-rt-14-dev wrk
   librsvg2-dev poppler-utils zlib1g-dev libdeflate-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
-  chromium chromium-driver python3-selenium python3-prometheus-client
+  chromium chromium-driver python3-selenium python3-prometheus-client nodejs npm
   nsis
   podman runc mmdebstrap prometheus
 )

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the stamp maker page's audit tools from npm, exactly the versions that
-# scripts/web-tools/package-lock.json pins (Lighthouse 12.2.3 and axe-core 4.14.1; they run
-# against Debian's chromium), into $TAMBREL_WEB_TOOLS (default /var/lib/tambrel/web-tools).
+# Installs the tests' tools from npm, exactly the versions that scripts/web-tools/package-lock.json
+# pins, into $TAMBREL_WEB_TOOLS (default /var/lib/tambrel/web-tools): the stamp maker page's
+# audits (Lighthouse 12.2.3 and axe-core 4.14.1; they run against Debian's chromium) and the
+# API description's checks (@seriousme/openapi-schema-validator 2.11.0 for the document, Ajv
+# 8.20.0 with ajv-formats 3.0.1 for the service's answers against its schemas).
 # Safe to run again: nothing is fetched while the installed lock file is the same.
 # Prints the folder that holds node_modules/.
 set -euo pipefail
@@ -14,7 +16,8 @@ if ! command -v npm >/dev/null; then
 fi
 mkdir -p "$dir"
 if ! cmp -s "$here/web-tools/package-lock.json" "$dir/package-lock.json" ||
-   [ ! -f "$dir/node_modules/lighthouse/package.json" ] || [ ! -f "$dir/node_modules/axe-core/axe.min.js" ]; then
+   [ ! -f "$dir/node_modules/lighthouse/package.json" ] || [ ! -f "$dir/node_modules/axe-core/axe.min.js" ] ||
+   [ ! -f "$dir/node_modules/@seriousme/openapi-schema-validator/package.json" ]; then
   cp "$here/web-tools/package.json" "$here/web-tools/package-lock.json" "$dir/"
   (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >&2)
 fi

@@ -36,6 +36,49 @@ constexpr KnownFont kKnownFonts[] = {
     {Script::Hei, "/usr/share/fonts/opentype/noto/NotoSansCJK-Bold.ttc", "SC"},
 };
 
+}  // namespace
+
+const FaceVariant kFaceVariants[] = {
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 200, "/usr/share/fonts/opentype/noto/NotoSerifCJK-ExtraLight.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 300, "/usr/share/fonts/opentype/noto/NotoSerifCJK-Light.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 400, "/usr/share/fonts/opentype/noto/NotoSerifCJK-Regular.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 500, "/usr/share/fonts/opentype/noto/NotoSerifCJK-Medium.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 600, "/usr/share/fonts/opentype/noto/NotoSerifCJK-SemiBold.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 700, "/usr/share/fonts/opentype/noto/NotoSerifCJK-Bold.ttc", "SC"},
+    {"noto-serif", "思源宋体", "Noto Serif CJK SC", 900, "/usr/share/fonts/opentype/noto/NotoSerifCJK-Black.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 100, "/usr/share/fonts/opentype/noto/NotoSansCJK-Thin.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 300, "/usr/share/fonts/opentype/noto/NotoSansCJK-Light.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 350, "/usr/share/fonts/opentype/noto/NotoSansCJK-DemiLight.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 400, "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 500, "/usr/share/fonts/opentype/noto/NotoSansCJK-Medium.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 700, "/usr/share/fonts/opentype/noto/NotoSansCJK-Bold.ttc", "SC"},
+    {"noto-sans", "思源黑体", "Noto Sans CJK SC", 900, "/usr/share/fonts/opentype/noto/NotoSansCJK-Black.ttc", "SC"},
+    {"ar-sungti", "文鼎细上海宋", "AR PL SungtiL GB", 400, "/usr/share/fonts/truetype/arphic-gbsn00lp/gbsn00lp.ttf", nullptr},
+    {"ar-kaiti", "文鼎中楷", "AR PL KaitiM GB", 400, "/usr/share/fonts/truetype/arphic-gkai00mp/gkai00mp.ttf", nullptr},
+    {"wqy-microhei", "文泉驿微米黑", "WenQuanYi Micro Hei", 400, "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "Micro Hei"},
+    {"wqy-zenhei", "文泉驿正黑", "WenQuanYi Zen Hei", 500, "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc", "Zen Hei"},
+    {"lxgw-wenkai", "霞鹜文楷", "LXGW WenKai", 300, "/usr/share/fonts/truetype/lxgw-wenkai/LXGWWenKai-Light.ttf", nullptr},
+    {"lxgw-wenkai", "霞鹜文楷", "LXGW WenKai", 400, "/usr/share/fonts/truetype/lxgw-wenkai/LXGWWenKai-Regular.ttf", nullptr},
+    {"lxgw-wenkai", "霞鹜文楷", "LXGW WenKai", 700, "/usr/share/fonts/truetype/lxgw-wenkai/LXGWWenKai-Bold.ttf", nullptr},
+    {"tw-kai", "全字库正楷体", "TW-Kai", 400, "/usr/share/fonts/truetype/cns11643/TW-Kai-98_1.ttf", nullptr},
+    {"tw-sung", "全字库正宋体", "TW-Sung", 400, "/usr/share/fonts/truetype/cns11643/TW-Sung-98_1.ttf", nullptr},
+    {"hanamin", "花园明朝", "HanaMinA", 500, "/usr/share/fonts/truetype/hanazono/HanaMinA.ttf", nullptr},
+};
+const size_t kFaceVariantCount = std::size(kFaceVariants);
+
+int findFaceVariant(std::string_view family, int weight) {
+  int first = -1;
+  for (size_t i = 0; i < kFaceVariantCount; ++i) {
+    const FaceVariant& v = kFaceVariants[i];
+    if (v.family != family) continue;
+    if (first < 0) first = static_cast<int>(i);
+    if (v.weight == weight || (weight == 0 && v.weight == 400)) return static_cast<int>(i);
+  }
+  return weight == 0 ? first : -1;
+}
+
+namespace {
+
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;
@@ -198,10 +241,26 @@ std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs
     return static_cast<int>(set->fonts_.size()) - 1;
   };
 
+  std::vector<std::pair<std::string, int>> opened;  // a file serves a script and a variant alike
   for (const KnownFont& k : kKnownFonts) {
     if (!systemFonts || !std::filesystem::exists(k.path)) continue;
     int idx = open(k.path, k.preferFamily, nullptr);
+    if (idx >= 0) opened.emplace_back(k.path, idx);
     if (idx >= 0 && set->own_[static_cast<int>(k.script)] < 0) set->own_[static_cast<int>(k.script)] = idx;
+  }
+  set->variants_.assign(kFaceVariantCount, -1);
+  for (size_t i = 0; i < kFaceVariantCount && systemFonts; ++i) {
+    const std::string path(kFaceVariants[i].path);
+    auto same = std::find_if(opened.begin(), opened.end(), [&](const auto& o) { return o.first == path; });
+    if (same != opened.end()) {
+      set->variants_[i] = same->second;
+    } else if (std::filesystem::exists(path)) {
+      set->variants_[i] = open(path, kFaceVariants[i].prefer, nullptr);
+      if (set->variants_[i] >= 0) {
+        set->fonts_[set->variants_[i]].fallback = false;
+        opened.emplace_back(path, set->variants_[i]);
+      }
+    }
   }
   for (const std::string& dir : extraDirs) {
     std::error_code ec;
@@ -258,12 +317,16 @@ std::unique_ptr<FontSet> FontSet::load(const std::vector<std::string>& extraDirs
 
 const Font& FontSet::forScript(Script script) const { return fonts_[chosen_[static_cast<int>(script)]]; }
 
-std::vector<const Font*> FontSet::chain(Script script) const {
+bool FontSet::hasVariant(int variant) const {
+  return variant >= 0 && static_cast<size_t>(variant) < variants_.size() && variants_[variant] >= 0;
+}
+
+std::vector<const Font*> FontSet::chain(Script script, int variant) const {
   std::vector<const Font*> out;
-  int first = chosen_[static_cast<int>(script)];
+  int first = hasVariant(variant) ? variants_[variant] : chosen_[static_cast<int>(script)];
   out.push_back(&fonts_[first]);
   for (size_t i = 0; i < fonts_.size(); ++i)
-    if (static_cast<int>(i) != first) out.push_back(&fonts_[i]);
+    if (static_cast<int>(i) != first && fonts_[i].fallback) out.push_back(&fonts_[i]);
   return out;
 }
 

@@ -9,19 +9,41 @@
 
 #include <cairo.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalog/style.h"
 
 namespace tambrel {
 
+// The faces a design may name besides the five scripts: every CJK face Debian packages whose
+// character map holds all of GB 2312 (measured by scripts/font_coverage.py; README, "Faces"),
+// one entry per weight, each weight a file of its own. A family missing on a host is named in
+// the design's error, never replaced by another face.
+struct FaceVariant {
+  std::string_view family;  // the id a design names: "noto-serif"
+  std::string_view zh;      // 思源宋体
+  std::string_view name;    // the family as the font names itself
+  int weight;               // OpenType weight class, 100..900
+  std::string_view path;
+  const char* prefer;       // picks the simplified-Chinese face inside a collection
+};
+extern const FaceVariant kFaceVariants[];
+extern const size_t kFaceVariantCount;
+// The variant of `family` with `weight` (0: the family's regular weight, or its only one), or -1.
+int findFaceVariant(std::string_view family, int weight);
+
 struct Font {
   std::string name;  // family name, for logs
   std::string file;
   cairo_font_face_t* face = nullptr;
+  // A face loaded only as a design's choice draws nothing else: characters other faces lack
+  // keep the answer they had (the glyph check's, the templates').
+  bool fallback = true;
 };
 
 class FontSet {
@@ -39,8 +61,11 @@ class FontSet {
   const Font& forScript(Script script) const;
   // Whether a dedicated face was found for the script (not a fallback).
   bool hasOwnFace(Script script) const { return own_[static_cast<int>(script)] >= 0; }
-  // All faces: the preferred one first, then the others in load order (glyph fallback).
-  std::vector<const Font*> chain(Script script) const;
+  // Whether the file of a face variant (kFaceVariants) was loaded.
+  bool hasVariant(int variant) const;
+  // All faces: the preferred one first (the variant's, when one is given and loaded, else the
+  // script's), then the others in load order (glyph fallback).
+  std::vector<const Font*> chain(Script script, int variant = -1) const;
   // Never shared by two sets, even after one is freed: per-thread glyph caches key on it.
   uint64_t serial() const { return serial_; }
 
@@ -52,6 +77,7 @@ class FontSet {
   uint64_t serial_ = 0;
   int own_[5] = {-1, -1, -1, -1, -1};
   int chosen_[5] = {0, 0, 0, 0, 0};
+  std::vector<int> variants_;  // per kFaceVariants entry: the index in fonts_, or -1
 };
 
 }  // namespace tambrel

@@ -28,6 +28,7 @@ struct DesignLayout {
   struct Words {
     std::u32string text;
     Script script = Script::Song;
+    int face = -1;      // a design's face (kFaceVariants in catalog/fonts.h); -1: the script's
     double sizeMm = 0;  // 0: as the shape's norm
   };
   struct Line : Words {
@@ -57,6 +58,7 @@ struct StampStyle {
   Shape shape = Shape::Round;
   Relief relief = Relief::Yang;
   Script script = Script::Song;
+  int face = -1;  // a design's face (kFaceVariants in catalog/fonts.h) drawn instead of the script's
   Border border = Border::Single;
   Emblem emblem = Emblem::None;
   Bottom bottom = Bottom::None;

@@ -32,6 +32,8 @@ constexpr Key kKeys[] = {
     {"l2f", "lines[1].font"}, {"l2s", "lines[1].size"}, {"l2o", "lines[1].offset"}, {"l3", "lines[2].value"},
     {"l3f", "lines[2].font"}, {"l3s", "lines[2].size"}, {"l3o", "lines[2].offset"}, {"k", "code.value"},
     {"kf", "code.font"},    {"ks", "code.size"},        {"a", "aged.intensity"}, {"s", "aged.seed"},
+    {"tw", "text.weight"},  {"iw", "inner.weight"},     {"cw", "centre.weight"}, {"l1w", "lines[0].weight"},
+    {"l2w", "lines[1].weight"}, {"l3w", "lines[2].weight"}, {"kw", "code.weight"},
 };
 
 const Key* keyByQuery(std::string_view k) {
@@ -95,14 +97,16 @@ std::string zhField(std::string_view path) {
       {"inner.size", "内环文字字号"}, {"centre.kind", "中心图案"}, {"centre.size", "中心大小"},
       {"centre.value", "中心文字"}, {"centre.font", "中心文字字体"}, {"code.value", "底部编码"},
       {"code.font", "底部编码字体"}, {"code.size", "底部编码字号"}, {"aged.intensity", "做旧强度"},
-      {"aged.seed", "做旧种子"},      {"design", "设计内容"},       {"px", "图片尺寸（px）"}};
+      {"aged.seed", "做旧种子"},      {"design", "设计内容"},       {"px", "图片尺寸（px）"},
+      {"text.weight", "环形文字字重"}, {"inner.weight", "内环文字字重"}, {"centre.weight", "中心文字字重"},
+      {"code.weight", "底部编码字重"}};
   for (const auto& [p, zh] : kZh)
     if (p == path) return std::string(zh);
   // "lines[N].what" of a real field; anything else (an unknown key) is named as it came.
   if (path.size() > 9 && path.starts_with("lines[") && path[7] == ']' && path[8] == '.') {
     std::string n(1, path[6] + 1);
     std::string_view rest = path.substr(9);
-    std::string what = rest == "value" ? "文字" : rest == "font" ? "字体" : rest == "size" ? "字号" : "位置";
+    std::string what = rest == "value" ? "文字" : rest == "font" ? "字体" : rest == "size" ? "字号" : rest == "weight" ? "字重" : "位置";
     return "横排文字第 " + n + " 行" + what;
   }
   // A key the client made up, quoted so the message reads as Chinese around it.
@@ -121,6 +125,7 @@ class Reader {
   std::vector<FieldError> errors;
   bool sawCode = false;
   bool sawHeight = false;
+  std::vector<std::pair<std::string, int>> weights;  // JSON path of a weight field, the weight
   bool sawStart = false, sawEnd = false;
   std::vector<bool> sawLine = std::vector<bool>(Limits::kMaxLines, false);
 
@@ -210,7 +215,9 @@ class Reader {
     } else if (k == "t") {
       if (auto t = words(path, v, Limits::kMaxRingChars)) d.text.text = *t;
     } else if (k == "tf") {
-      if (auto s = pick(path, v, kScripts)) d.font = *s;
+      std::optional<Script> s = d.font;
+      fontOf(path, v, s, d.text.face);
+      d.font = *s;
     } else if (k == "ts") {
       if (auto x = number(path, v, Limits::kMinTextMm, Limits::kMaxTextMm)) d.text.size = *x;
     } else if (k == "tsp") {
@@ -224,7 +231,7 @@ class Reader {
     } else if (k == "i") {
       if (auto t = words(path, v, Limits::kMaxRingChars)) d.inner.text = *t;
     } else if (k == "if") {
-      if (auto s = pick(path, v, kScripts)) d.inner.font = *s;
+      fontOf(path, v, d.inner.font, d.inner.face);
     } else if (k == "is") {
       if (auto x = number(path, v, Limits::kMinTextMm, Limits::kMaxTextMm)) d.inner.size = *x;
     } else if (k == "c") {
@@ -234,7 +241,7 @@ class Reader {
     } else if (k == "ct") {
       if (auto t = words(path, v, Limits::kMaxCentreCells * 2)) d.centreText.text = *t;
     } else if (k == "cf") {
-      if (auto s = pick(path, v, kScripts)) d.centreText.font = *s;
+      fontOf(path, v, d.centreText.font, d.centreText.face);
     } else if (k[0] == 'l') {
       const size_t n = static_cast<size_t>(k[1] - '1');
       sawLine[n] = true;
@@ -244,7 +251,9 @@ class Reader {
       if (what.empty()) {
         if (auto t = words(path, v, Limits::kMaxLineChars)) line.text = *t;
       } else if (what == "f") {
-        if (auto s = pick(path, v, kScripts)) line.font = *s;
+        fontOf(path, v, line.font, line.face);
+      } else if (what == "w") {
+        weight(path, v);
       } else if (what == "s") {
         if (auto x = number(path, v, Limits::kMinTextMm, Limits::kMaxTextMm)) line.size = *x;
       } else if (what == "o") {
@@ -262,7 +271,9 @@ class Reader {
           d.codeText.text = *t;
       }
     } else if (k == "kf") {
-      if (auto s = pick(path, v, kScripts)) d.codeText.font = *s;
+      fontOf(path, v, d.codeText.font, d.codeText.face);
+    } else if (k == "tw" || k == "iw" || k == "cw" || k == "kw") {
+      weight(path, v);
     } else if (k == "ks") {
       if (auto x = number(path, v, Limits::kMinTextMm, 6)) d.codeText.size = *x;
     } else if (k == "a") {
@@ -272,8 +283,54 @@ class Reader {
     }
   }
 
+  // A face: one of the scripts, or a family of kFaceVariants at its regular weight (a weight
+  // field, read in any order, picks another once every field is read).
+  void fontOf(std::string_view path, std::string_view v, std::optional<Script>& script, int& face) {
+    if (auto s = byName(kScripts, v)) {
+      script = *s;
+      face = -1;
+    } else if (int f = findFaceVariant(v, 0); f >= 0) {
+      face = f;
+    } else {
+      std::string all;
+      for (const auto& n : kScripts) all += (all.empty() ? "" : ", ") + std::string(n.name);
+      for (size_t i = 0; i < kFaceVariantCount; ++i)
+        if (i == 0 || kFaceVariants[i].family != kFaceVariants[i - 1].family) all += ", " + std::string(kFaceVariants[i].family);
+      fail(path, "须为以下之一：" + all, "must be one of: " + all);
+    }
+  }
+  void weight(std::string_view path, std::string_view v) {
+    if (auto x = number(path, v, 100, 900, false)) weights.emplace_back(std::string(path), static_cast<int>(std::lround(*x)));
+  }
+  // The weights asked for, resolved against the faces chosen.
+  void resolveWeights() {
+    for (const auto& [path, w] : weights) {
+      const std::string part = path.substr(0, path.find(".weight"));
+      Words* words = part == "text" ? &d.text : part == "inner" ? &d.inner : part == "centre" ? &d.centreText
+                     : part == "code" ? &d.codeText : nullptr;
+      if (part.starts_with("lines[")) {
+        const size_t n = static_cast<size_t>(part[6] - '0');
+        words = n < d.lines.size() ? &d.lines[n] : nullptr;
+      }
+      if (!words || words->face < 0) {
+        fail(path, "只能与有字重可选的字体（如 noto-serif）一同给出", "needs a face with weights, such as noto-serif");
+        continue;
+      }
+      const std::string_view family = kFaceVariants[words->face].family;
+      if (int f = findFaceVariant(family, w); f >= 0) {
+        words->face = f;
+        continue;
+      }
+      std::string all;
+      for (size_t i = 0; i < kFaceVariantCount; ++i)
+        if (kFaceVariants[i].family == family) all += (all.empty() ? "" : ", ") + std::to_string(kFaceVariants[i].weight);
+      fail(path, "须为以下之一：" + all, "must be one of: " + all);
+    }
+  }
+
   // Checks between fields, once every field is read.
   void finish() {
+    resolveWeights();
     const bool elliptic = d.shape == Shape::Round || d.shape == Shape::Oval;
     // Round and square seals have one side; a height that differs is a mistake worth naming.
     if (d.shape == Shape::Round || d.shape == Shape::Square) {
@@ -439,6 +496,15 @@ std::vector<std::pair<const Key*, std::string>> fields(const Design& d) {
   std::vector<std::pair<const Key*, std::string>> out;
   auto add = [&](std::string_view k, std::string v) { out.emplace_back(keyByQuery(k), std::move(v)); };
   auto utf8 = [](const std::u32string& s) { return text::encodeUtf8(s); };
+  // A part's face: its family and weight where it names one, else its script.
+  auto face = [&](std::string_view fontKey, std::string_view weightKey, std::optional<Script> script, int f) {
+    if (f >= 0) {
+      add(fontKey, std::string(kFaceVariants[f].family));
+      add(weightKey, std::to_string(kFaceVariants[f].weight));
+    } else if (script) {
+      add(fontKey, std::string(nameOf(kScripts, *script)));
+    }
+  };
   add("v", "1");
   add("shape", std::string(nameOf(kShapes, d.shape)));
   if (d.width > 0) add("w", numberString(d.width));
@@ -450,32 +516,32 @@ std::vector<std::pair<const Key*, std::string>> fields(const Design& d) {
   if (d.innerRing >= 0) add("ir", numberString(d.innerRing));
   if (d.innerGap >= 0) add("ig", numberString(d.innerGap));
   if (!d.text.text.empty()) add("t", utf8(d.text.text));
-  add("tf", std::string(nameOf(kScripts, d.font)));
+  face("tf", "tw", d.font, d.text.face);
   if (d.text.size > 0) add("ts", numberString(d.text.size));
   if (d.spacing > 0) add("tsp", numberString(d.spacing));
   if (d.start != 0 || d.end != 0) add("ta", numberString(d.start)), add("tb", numberString(d.end));
   if (!d.inner.text.empty()) {
     add("i", utf8(d.inner.text));
-    if (d.inner.font) add("if", std::string(nameOf(kScripts, *d.inner.font)));
+    face("if", "iw", d.inner.font, d.inner.face);
     if (d.inner.size > 0) add("is", numberString(d.inner.size));
   }
   if (d.centre != Centre::None) add("c", std::string(nameOf(kCentres, d.centre)));
   if (d.centre != Centre::None && d.centreSize > 0) add("cs", numberString(d.centreSize));
   if (d.centre == Centre::Text) {
     add("ct", utf8(d.centreText.text));
-    if (d.centreText.font) add("cf", std::string(nameOf(kScripts, *d.centreText.font)));
+    face("cf", "cw", d.centreText.font, d.centreText.face);
   }
   for (size_t i = 0; i < d.lines.size(); ++i) {
     const std::string n = std::to_string(i + 1);
     const Line& l = d.lines[i];
     add("l" + n, utf8(l.text));
-    if (l.font) add("l" + n + "f", std::string(nameOf(kScripts, *l.font)));
+    face("l" + n + "f", "l" + n + "w", l.font, l.face);
     if (l.size > 0) add("l" + n + "s", numberString(l.size));
     if (l.offset) add("l" + n + "o", numberString(*l.offset));
   }
   if (d.code) {
     add("k", utf8(d.codeText.text));
-    if (d.codeText.font) add("kf", std::string(nameOf(kScripts, *d.codeText.font)));
+    face("kf", "kw", d.codeText.font, d.codeText.face);
     if (d.codeText.size > 0) add("ks", numberString(d.codeText.size));
   }
   if (d.aged > 0) add("a", std::to_string(d.aged));
@@ -646,8 +712,10 @@ std::string toJson(const Design& d) {
     s += text::jsonString(*v);
     return s;
   };
-  auto words = [&](std::string_view value, std::string_view font, std::string_view size) {
-    return "{\"value\":" + (get(value) ? str(value) : std::string("\"\"")) + ",\"font\":" + str(font) +
+  // The weight is written only with a face that has one, so designs in the scripts read as before.
+  auto weight = [&](std::string_view k) { return get(k) ? ",\"weight\":" + *get(k) : std::string(); };
+  auto words = [&](std::string_view value, std::string_view font, std::string_view size, std::string_view w) {
+    return "{\"value\":" + (get(value) ? str(value) : std::string("\"\"")) + ",\"font\":" + str(font) + weight(w) +
            ",\"size\":" + num(size) + "}";
   };
   std::string out = "{\"version\":1,\"shape\":" + str("shape") + ",\"width\":" + num("w") + ",\"height\":" +
@@ -655,18 +723,18 @@ std::string toJson(const Design& d) {
                     ",\"color\":" + str("color") + ",\"relief\":\"" + std::string(nameOf(kReliefs, d.relief)) + "\"";
   out += ",\"border\":{\"style\":\"" + std::string(nameOf(kBorders, d.border)) + "\",\"width\":" + num("bw") +
          ",\"inner\":" + num("ir") + ",\"gap\":" + num("ig") + "}";
-  out += ",\n\"text\":{\"value\":" + (get("t") ? str("t") : std::string("\"\"")) + ",\"font\":" + str("tf") +
+  out += ",\n\"text\":{\"value\":" + (get("t") ? str("t") : std::string("\"\"")) + ",\"font\":" + str("tf") + weight("tw") +
          ",\"size\":" + num("ts") + ",\"spacing\":" + num("tsp") + ",\"start\":" + num("ta") + ",\"end\":" + num("tb") + "}";
-  out += ",\n\"inner\":" + words("i", "if", "is");
+  out += ",\n\"inner\":" + words("i", "if", "is", "iw");
   out += ",\n\"centre\":{\"kind\":\"" + std::string(nameOf(kCentres, d.centre)) + "\",\"size\":" + num("cs") +
-         ",\"value\":" + (get("ct") ? str("ct") : std::string("\"\"")) + ",\"font\":" + str("cf") + "}";
+         ",\"value\":" + (get("ct") ? str("ct") : std::string("\"\"")) + ",\"font\":" + str("cf") + weight("cw") + "}";
   out += ",\n\"lines\":[";
   for (size_t i = 0; i < d.lines.size(); ++i) {
     const std::string n = "l" + std::to_string(i + 1);
-    out += (i ? "," : "") + std::string("{\"value\":") + str(n) + ",\"font\":" + str(n + "f") + ",\"size\":" +
+    out += (i ? "," : "") + std::string("{\"value\":") + str(n) + ",\"font\":" + str(n + "f") + weight(n + "w") + ",\"size\":" +
            num(n + "s") + ",\"offset\":" + num(n + "o") + "}";
   }
-  out += "],\n\"code\":" + (d.code ? words("k", "kf", "ks") : std::string("null"));
+  out += "],\n\"code\":" + (d.code ? words("k", "kf", "ks", "kw") : std::string("null"));
   out += ",\n\"aged\":{\"intensity\":" + std::to_string(d.aged) + ",\"seed\":" + std::to_string(d.seed) + "}}\n";
   return out;
 }
@@ -718,18 +786,20 @@ DrawInput toDrawInput(const Design& d) {
   st.shape = d.shape;
   st.relief = d.relief;
   st.script = d.font;
+  st.face = d.text.face;
   st.border = d.border;
   st.color = d.color;
   st.aged = d.aged > 0;
   st.maxChars = 8;
   in.text = d.text.text;
   const bool elliptic = d.shape == Shape::Round || d.shape == Shape::Oval;
-  auto plainWords = [&](const Words& w) { return !w.font && w.size == 0; };
+  auto plainWords = [&](const Words& w) { return !w.font && w.size == 0 && w.face < 0; };
   // A design in a template's look is drawn by the template's own code, so it gives the
   // template's pixels (and shares its cached ring layers).
   bool templateLook = d.width == 0 && d.borderWidth < 0 && d.innerRing < 0 && d.innerGap < 0 && d.text.size == 0 &&
                       d.spacing == 0 && d.start == 0 && d.end == 0 && d.inner.text.empty() && d.centreSize == 0 &&
-                      (d.aged == 0 || d.aged == 50) && d.seed == 0 && d.lines.size() <= 1 && !(d.code && !d.lines.empty());
+                      (d.aged == 0 || d.aged == 50) && d.seed == 0 && d.lines.size() <= 1 && !(d.code && !d.lines.empty()) &&
+                      d.text.face < 0 && d.centreText.face < 0;
   // The one cloud template has the single border; any other is the design's own.
   if (d.shape == Shape::Cloud && d.border != Border::Single) templateLook = false;
   if (templateLook && elliptic) {
@@ -776,7 +846,12 @@ std::shared_ptr<const DesignLayout> layoutOf(const Design& d) {
   l.ringPitchMm = d.spacing;
   l.ringStartDeg = d.start;
   l.ringEndDeg = d.end;
-  auto words = [&](const Words& w) { return DesignLayout::Words{w.text, w.font.value_or(d.font), w.size}; };
+  // A part without a face of its own takes the ring text's, script or face alike.
+  auto words = [&](const Words& w) {
+    DesignLayout::Words out{w.text, w.font.value_or(d.font), -1, w.size};
+    out.face = w.font || w.face >= 0 ? w.face : d.text.face;
+    return out;
+  };
   l.inner = words(d.inner);
   l.centre = d.centre == Centre::Star ? DesignLayout::Centre::Star
              : d.centre == Centre::Text ? DesignLayout::Centre::Text
@@ -808,6 +883,20 @@ std::string fontsJson(const FontSet& fonts) {
     out += text::jsonString(fonts.forScript(s.value).name);
     out += std::string(",\"own\":") + (fonts.hasOwnFace(s.value) ? "true" : "false") + "}";
   }
+  // The families of kFaceVariants with the weights this service has loaded; one it lacks is
+  // listed with no weights, so the page can name it.
+  out += "],\n\"faces\":[";
+  for (size_t i = 0; i < kFaceVariantCount; ++i) {
+    const FaceVariant& v = kFaceVariants[i];
+    if (i > 0 && kFaceVariants[i - 1].family == v.family) continue;
+    std::string weights;
+    for (size_t j = i; j < kFaceVariantCount && kFaceVariants[j].family == v.family; ++j)
+      if (fonts.hasVariant(static_cast<int>(j))) weights += (weights.empty() ? "" : ",") + std::to_string(kFaceVariants[j].weight);
+    const int regular = findFaceVariant(v.family, 0);
+    out += std::string(i ? ",\n" : "\n") + "{\"id\":\"" + std::string(v.family) + "\",\"name\":\"" + std::string(v.zh) +
+           "\",\"face\":\"" + std::string(v.name) + "\",\"weights\":[" + weights + "],\"weight\":" +
+           std::to_string(kFaceVariants[regular].weight) + ",\"own\":" + (weights.empty() ? "false" : "true") + "}";
+  }
   out += "],\n\"shapes\":[";
   for (size_t i = 0; i < std::size(kShapes); ++i) {
     const draw::ShapeMm mm = draw::shapeMm(kShapes[i].value);
@@ -830,6 +919,24 @@ std::string fontsJson(const FontSet& fonts) {
          std::to_string(Limits::kMaxLines) + ",\"maxLineChars\":" + std::to_string(Limits::kMaxLineChars) +
          ",\"maxCodeChars\":" + std::to_string(Limits::kMaxCodeChars) + ",\"maxJsonBytes\":" +
          std::to_string(Limits::kMaxJsonBytes) + ",\"minPx\":64,\"maxPx\":2048}}\n";
+  return out;
+}
+
+
+std::vector<FieldError> missingFaces(const Design& d, const FontSet& fonts) {
+  std::vector<FieldError> out;
+  auto check = [&](const Words& w, const std::string& part) {
+    if (w.face < 0 || fonts.hasVariant(w.face)) return;
+    const FaceVariant& v = kFaceVariants[w.face];
+    const std::string name = std::string(v.family) + " " + std::to_string(v.weight);
+    out.push_back({part + ".font", "本服务没有字体“" + std::string(v.zh) + "”（" + name + "），请选择其他字体",
+                   "this service has no face " + name + " (" + std::string(v.name) + "); choose another"});
+  };
+  check(d.text, "text");
+  check(d.inner, "inner");
+  check(d.centreText, "centre");
+  for (size_t i = 0; i < d.lines.size(); ++i) check(d.lines[i], "lines[" + std::to_string(i) + "]");
+  check(d.codeText, "code");
   return out;
 }
 

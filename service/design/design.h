@@ -44,6 +44,7 @@ struct Words {
   std::u32string text;
   std::optional<Script> font;  // unset: the ring text's face
   double size = 0;             // mm; 0: auto
+  int face = -1;               // a face of kFaceVariants (family and weight) instead of a script
   bool operator==(const Words&) const = default;
 };
 
@@ -61,7 +62,8 @@ struct Design {
   Relief relief = Relief::Yang;
   Border border = Border::Single;
   double borderWidth = -1, innerRing = -1, innerGap = -1;  // mm; -1: the border style's own
-  Words text;            // the ring text (round, oval) or the seal's text (other shapes)
+  Words text;            // the ring text (round, oval) or the seal's text (other shapes); its
+                         // face, when set, is every part's by default like `font`
   Script font = Script::Song;  // the ring text's face, and every part's by default
   double spacing = 0;    // mm between glyph centres along the ring; 0: auto
   double start = 0, end = 0;  // degrees from the top, clockwise; both 0: auto
@@ -115,6 +117,9 @@ std::shared_ptr<const DesignLayout> layoutOf(const Design& d);
 
 // The faces a design may name, and the bounds, for the page: /design/fonts.json.
 std::string fontsJson(const FontSet& fonts);
+// The faces a design names that this service has not loaded, each named at its field: a
+// design is never drawn in a face other than the one it asks for.
+std::vector<FieldError> missingFaces(const Design& d, const FontSet& fonts);
 
 std::string_view scriptName(Script s);
 std::string_view shapeName(Shape s);

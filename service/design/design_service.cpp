@@ -53,6 +53,7 @@ size_t DesignService::bodyLimit(std::string_view method, std::string_view target
 Response DesignService::picture(const design::Parsed& parsed, std::string_view extension, bool post) {
   if (!parsed.design) return json(400, design::errorsJson(parsed.errors));
   const design::Design& d = *parsed.design;
+  if (auto missing = design::missingFaces(d, fonts_); !missing.empty()) return json(400, design::errorsJson(missing));
   // The canonical query names everything the picture depends on (the PNG also its size).
   std::string key = "/design." + std::string(extension) + "?" + design::toQuery(d);
   if (extension == "png") key += "&px=" + std::to_string(parsed.px);

@@ -92,11 +92,13 @@ struct GlyphKey {
   uint64_t fontSet;
   char32_t c;
   Script script;
+  int face;
   bool operator==(const GlyphKey&) const = default;
 };
 struct GlyphKeyHash {
   size_t operator()(const GlyphKey& k) const {
-    return std::hash<uint64_t>()(k.fontSet * 1000003u ^ (static_cast<uint64_t>(k.c) << 3) ^ static_cast<uint64_t>(k.script));
+    return std::hash<uint64_t>()(k.fontSet * 1000003u ^ (static_cast<uint64_t>(k.c) << 3) ^ static_cast<uint64_t>(k.script) ^
+                                 (static_cast<uint64_t>(k.face + 1) << 40));
   }
 };
 
@@ -159,7 +161,7 @@ GlyphCache& glyphCache() {
 size_t glyphCacheBytes() { return glyphCache().bytes(); }
 
 Glyph Painter::shape(char32_t c) {
-  const GlyphKey key{fonts_.serial(), c, style_.script};
+  const GlyphKey key{fonts_.serial(), c, style_.script, style_.face};
   if (auto g = glyphCache().find(key)) return *g;
   Glyph g = lookUp(c);
   glyphCache().insert(key, g);
@@ -177,7 +179,7 @@ Glyph Painter::lookUp(char32_t c) {
   cairo_identity_matrix(cr_);
   // A path being built when a glyph is first looked up survives the lookup, which needs the path.
   PathPtr pending(cairo_copy_path(cr_));
-  for (const Font* font : fonts_.chain(style_.script)) {
+  for (const Font* font : fonts_.chain(style_.script, style_.face)) {
     cairo_set_font_face(cr_, font->face);
     cairo_set_font_size(cr_, 100.0);
     cairo_scaled_font_t* sf = cairo_get_scaled_font(cr_);
@@ -947,7 +949,9 @@ StampText splitStampText(const StampStyle& style, std::u32string_view text) {
 }
 
 double emboldenMm(const FontSet& fonts, const StampStyle& style) {
-  // Kai strokes are thin next to carved or printed seal text; give them body.
+  // Kai strokes are thin next to carved or printed seal text; give them body. A face chosen
+  // by a design is drawn at the weight chosen with it.
+  if (style.face >= 0) return 0.0;
   if (style.script == Script::Kai || (style.script == Script::Zhuan && !fonts.hasOwnFace(Script::Zhuan))) {
     ShapeMm mm = styleMm(style);
     return 0.12 * std::min(mm.w, mm.h) / 20.0;

@@ -4,7 +4,7 @@
 // proportion is used, scaled to the seal's shorter half-axis, as drawEllipseSeal does.
 //
 // Each part may have its own face: it is drawn by a Painter of its own on the same context,
-// whose style differs only in the script (so glyph lookups and emboldening follow the face).
+// whose style differs only in the script or face (so glyph lookups and emboldening follow it).
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -19,8 +19,9 @@ namespace {
 struct PartPainter {
   StampStyle style;
   std::optional<Painter> painter;
-  PartPainter(const Painter& p, Script script) : style(p.style()) {
-    style.script = script;
+  PartPainter(const Painter& p, const DesignLayout::Words& words) : style(p.style()) {
+    style.script = words.script;
+    style.face = words.face;
     painter.emplace(p.fonts(), style, p.cr(), p.recorder());
     painter->emboldenMm = emboldenMm(p.fonts(), style);
     painter->markMode();
@@ -116,7 +117,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     arcText(p, ring, cx, cy, edgeA - gap, edgeB - gap, glyphH, span, centreDeg, l.ringPitchMm);
   }
   if (!l.inner.text.empty() && std::min(innerEdgeA, innerEdgeB) >= kMinInnerRoomMm) {
-    PartPainter ip(p, l.inner.script);
+    PartPainter ip(p, l.inner);
     const double h = room.innerH;
     arcText(*ip, l.inner.text, cx, cy, innerEdgeA, innerEdgeB, h, 220);
     innerEdgeA -= h + 0.6 * scale;
@@ -129,7 +130,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   if (l.centre == DesignLayout::Centre::Star) {
     below = starY + starR * 0.8 + 1.2 * scale;
   } else if (l.centre == DesignLayout::Centre::Text && !l.centreText.text.empty()) {
-    PartPainter tp(p, l.centreText.script);
+    PartPainter tp(p, l.centreText);
     double side = std::max(0.0, std::min(innerEdgeA, innerEdgeB)) * 2 * (hasRing ? 0.62 : 0.66);
     if (l.centreText.sizeMm > 0) side = std::min(side * 1.2, l.centreText.sizeMm);
     const double gw = st.shape == Shape::Oval ? side * innerEdgeA / innerEdgeB * 0.85 : side;
@@ -161,7 +162,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
     below = cy - total / 2;
   }
   for (const DesignLayout::Line& line : l.lines) {
-    PartPainter lp(p, line.script);
+    PartPainter lp(p, line);
     const double hh = std::min(room.mostLineH, line.sizeMm > 0 ? line.sizeMm : l.centre == DesignLayout::Centre::None ? normH : autoH);
     // A line stacked under a crowded centre stays on the seal, over what it cannot push away.
     const double reach = std::max(0.0, room.lineReach - hh / 2);
@@ -174,7 +175,7 @@ void drawEllipseDesign(Painter& p, std::u32string_view ring, Layer layer) {
   }
 
   if (l.code) {
-    PartPainter kp(p, l.codeText.script);
+    PartPainter kp(p, l.codeText);
     const std::u32string digits = l.codeText.text.empty() ? bottomCode(ring) : l.codeText.text;
     bottomArcText(*kp, digits, cx, cy, edgeA - 0.5 * scale, edgeB - 0.5 * scale, codeH, 0.62);
   }

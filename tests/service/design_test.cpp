@@ -262,6 +262,70 @@ TEST(Design, EveryPartOfTheLayoutShowsInThePicture) {
 }
 
 // A design's own size is the picture's real size: PNG pHYs, SVG and PDF page in millimetres.
+// A part may name a face family and one of its weights; both forms say it the same way, the
+// weight is checked against the family, and each part is drawn in exactly that face.
+TEST(Design, FacesAndWeightsPerPart) {
+  const std::string base = "v=1&shape=round&t=" + text::percentEncode("天宝印章制作有限公司") + "&c=star&l1=" +
+                           text::percentEncode("合同专用章");
+  struct Case {
+    std::string extra;
+    std::vector<std::string> faults;  // empty: accepted
+  } cases[] = {
+      {"&tf=noto-serif&tw=700", {}},
+      {"&tf=noto-sans&tw=100&l1f=lxgw-wenkai&l1w=300", {}},
+      {"&tf=wqy-zenhei", {}},
+      {"&tf=noto-serif&tw=650", {"text.weight"}},          // not a weight the family has
+      {"&tf=song&tw=700", {"text.weight"}},                // a script has no weights to choose
+      {"&l1w=700", {"lines[0].weight"}},                   // nor does a part without a face
+      {"&tf=comic-sans", {"text.font"}},
+      {"&tf=noto-serif&tw=abc", {"text.weight"}},
+  };
+  for (const Case& c : cases) {
+    design::Parsed p = design::parseQuery(base + c.extra);
+    EXPECT_EQ(fieldsOf(p), c.faults) << c.extra;
+    if (!p.design) continue;
+    // The canonical forms keep the face and weight, and read back to the same design.
+    design::Parsed again = design::parseJson(design::toJson(*p.design));
+    ASSERT_TRUE(again.design) << design::toJson(*p.design);
+    EXPECT_EQ(*again.design, *p.design) << c.extra;
+    EXPECT_EQ(design::toQuery(*again.design), design::toQuery(*p.design));
+  }
+  // The weight without one given is the family's regular one, written out.
+  EXPECT_NE(design::toQuery(*design::parseQuery(base + "&tf=noto-serif").design).find("tf=noto-serif&tw=400"),
+            std::string::npos);
+  // Heavier weights carry more ink; where a family is not installed the test says so.
+  if (!fonts().hasVariant(findFaceVariant("noto-serif", 200)) || !fonts().hasVariant(findFaceVariant("noto-serif", 900)))
+    GTEST_SKIP() << "fonts-noto-cjk-extra is not installed (scripts/setup.sh)";
+  const long light = coverage(draw(base + "&tf=noto-serif&tw=200"));
+  const long regular = coverage(draw(base + "&tf=noto-serif&tw=400"));
+  const long black = coverage(draw(base + "&tf=noto-serif&tw=900"));
+  EXPECT_LT(light, regular);
+  EXPECT_LT(regular, black);
+  // A line in another face than the ring text is drawn in it.
+  EXPECT_NE(coverage(draw(base + "&tf=noto-serif&tw=400&l1f=noto-serif&l1w=900")), regular);
+}
+
+// A face the service has not loaded is refused by name, never drawn in another.
+TEST(Design, MissingFaceIsNamedNotReplaced) {
+  design::Parsed p = design::parseQuery("v=1&shape=round&t=" + text::percentEncode("天宝印章") + "&tf=lxgw-wenkai&tw=700");
+  ASSERT_TRUE(p.design);
+  EXPECT_EQ(design::missingFaces(*p.design, fonts()).empty(), fonts().hasVariant(findFaceVariant("lxgw-wenkai", 700)));
+  // A set without system fonts has none of the families: the error names the face asked for.
+  std::string log;
+  auto none = FontSet::load({"/usr/share/fonts/truetype/wqy"}, &log, false);
+  ASSERT_TRUE(none);
+  std::vector<design::FieldError> missing = design::missingFaces(*p.design, *none);
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_EQ(missing[0].field, "text.font");
+  EXPECT_NE(missing[0].zh.find("霞鹜文楷"), std::string::npos) << missing[0].zh;
+  EXPECT_NE(missing[0].en.find("lxgw-wenkai 700"), std::string::npos) << missing[0].en;
+  LruCache cache(1 << 20);
+  DesignService service(Catalog::builtIn(), *none, cache);
+  Response r = service.handle("GET", "/design.png?" + design::toQuery(*p.design), "").value();
+  EXPECT_EQ(r.status, 400);
+  EXPECT_NE(r.body->find("lxgw-wenkai"), std::string::npos) << *r.body;
+}
+
 TEST(Design, OwnSizePrintsAtThatSize) {
   for (auto [query, w, h] : {std::tuple{"shape=round&w=50&t=ab", 50.0, 50.0}, std::tuple{"shape=oval&w=40&h=30&t=ab", 40.0, 30.0},
                              std::tuple{"shape=rect&w=50&h=15&t=ab", 50.0, 15.0}}) {

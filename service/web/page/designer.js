@@ -20,11 +20,12 @@ const KEYS = [
   ['l2', 'lines[1].value'], ['l2f', 'lines[1].font'], ['l2s', 'lines[1].size'], ['l2o', 'lines[1].offset'],
   ['l3', 'lines[2].value'], ['l3f', 'lines[2].font'], ['l3s', 'lines[2].size'], ['l3o', 'lines[2].offset'],
   ['k', 'code.value'], ['kf', 'code.font'], ['ks', 'code.size'], ['a', 'aged.intensity'], ['s', 'aged.seed'],
+  ['tw', 'text.weight'], ['iw', 'inner.weight'], ['cw', 'centre.weight'], ['l1w', 'lines[0].weight'],
+  ['l2w', 'lines[1].weight'], ['l3w', 'lines[2].weight'], ['kw', 'code.weight'],
 ];
 const PATH_OF = new Map(KEYS);
 const KEY_OF = new Map(KEYS.map(([k, p]) => [p, k]));
 const DEFAULT = 'v=1&shape=round&color=D01010&t=%E5%A4%A9%E5%AE%9D%E5%8D%B0%E7%AB%A0%E6%9C%89%E9%99%90%E5%85%AC%E5%8F%B8&tf=song&c=star';
-const DEBOUNCE_MS = 30;
 
 const form = $('design-form');
 const preview = () => $('design-preview');
@@ -36,9 +37,9 @@ let catalogue = null;
 let current = '';     // the query shown
 const undo = [];
 const redo = [];
-let serial = 0;
-let editStarted = 0;  // time of the edit the coming preview answers, for the measure
-let timer = 0;
+let serial = 0;       // the newest preview asked for; an answer for an older one is dropped
+let inFlight = false; // a picture is being fetched and decoded
+let waiting = null;   // the newest preview asked for while one was in flight
 
 function setStatus(text, kind) {
   statusLine.textContent = text;
@@ -101,7 +102,42 @@ function fillChoices() {
   for (const select of form.querySelectorAll('select.fonts')) {
     const inherit = select.classList.contains('inherit');
     const fonts = catalogue.fonts.map((f) => option(f.id, f.own ? f.name : `${f.name}（本服务无此字体，以${f.face}代替）`));
-    select.replaceChildren(...(inherit ? [option('', '同主文字'), ...fonts] : fonts));
+    // The faces by family; one the service lacks is named and cannot be chosen.
+    const faces = (catalogue.faces || []).map((f) => {
+      const o = option(f.id, f.own ? `${f.name}（${f.face}）` : `${f.name}（${f.face}，本服务未安装）`);
+      o.disabled = !f.own;
+      return o;
+    });
+    select.replaceChildren(...(inherit ? [option('', '同主文字')] : []), ...fonts, ...faces);
+    // A weight beside each face choice, for families that have several.
+    const key = select.dataset.key.replace(/f$/, 'w');
+    const field = document.createElement('div');
+    field.className = 'field weight';
+    const label = document.createElement('label');
+    label.htmlFor = `f-${key}`;
+    label.textContent = '字重';
+    const weight = document.createElement('select');
+    weight.id = `f-${key}`;
+    weight.dataset.key = key;
+    field.append(label, weight);
+    select.closest('.field').after(field);
+  }
+  updateWeights();
+}
+
+// Each weight choice lists its face's weights, and shows only for a face that has several.
+function updateWeights() {
+  for (const select of form.querySelectorAll('select.fonts')) {
+    const weight = $(`f-${select.dataset.key.replace(/f$/, 'w')}`);
+    if (!weight) continue;
+    const face = (catalogue.faces || []).find((f) => f.id === select.value);
+    const weights = face ? face.weights : [];
+    const keep = weight.value;
+    const names = { 100: '极细', 200: '特细', 300: '细', 350: '半细', 400: '常规', 500: '中等', 600: '半粗', 700: '粗', 900: '特粗' };
+    weight.replaceChildren(option('', `默认（${face ? face.weight : 400}）`),
+      ...weights.map((w) => option(String(w), `${names[w] || ''} ${w}`)));
+    weight.value = weights.includes(Number(keep)) ? keep : '';
+    weight.closest('.field').hidden = weights.length < 2;
   }
 }
 
@@ -125,6 +161,9 @@ function formToQuery() {
 
 function queryToForm(query) {
   const q = new URLSearchParams(query);
+  // Faces first, so each weight choice lists its face's weights before it is set.
+  for (const el of form.querySelectorAll('select.fonts')) el.value = q.get(el.dataset.key) ?? (el.dataset.key === 'tf' ? 'song' : '');
+  updateWeights();
   for (const el of controls()) {
     const key = el.dataset.key;
     let value = q.get(key) ?? '';
@@ -164,10 +203,27 @@ function jsonToQuery(design) {
   return q.toString().replace(/\+/g, '%20');
 }
 
+// The picture's longer side in device pixels, for the size it is shown at: the canvas's width
+// times the zoom, and for a seal taller than wide (a long seal) its height.
+// A seal's height over its width, as the last picture of that shape and size came back: the
+// estimate from the millimetres is off by the picture's margin, which differs by shape.
+const aspects = new Map();
+const shapeKey = () => `${$('f-shape').value}|${$('f-w').value.trim()}|${$('f-h').value.trim()}`;
+
+function shownWidth() {
+  return $('canvas').clientWidth * (Number(zoom.value) / 100) * (window.devicePixelRatio || 1);
+}
+
 function pixels() {
-  const box = $('canvas').getBoundingClientRect();
-  const css = Math.max(120, Math.min(box.width, 480)) * (Number(zoom.value) / 100);
-  return Math.round(Math.min(2048, Math.max(64, css * (window.devicePixelRatio || 1))));
+  const shape = catalogue && catalogue.shapes.find((x) => x.id === $('f-shape').value);
+  let ratio = aspects.get(shapeKey());
+  if (!ratio && shape) {
+    const square = shape.id === 'round' || shape.id === 'square';
+    const w = Number($('f-w').value) || shape.width;
+    const h = square ? w : Number($('f-h').value) || shape.height;
+    ratio = (h + 1) / (w + 1);  // the picture adds about 0.5 mm on each side
+  }
+  return Math.round(Math.min(2048, Math.max(64, shownWidth() * Math.max(1, ratio || 1))));
 }
 
 function downloadPx() {
@@ -220,43 +276,74 @@ function afterPaint(callback) {
   requestAnimationFrame(() => setTimeout(callback, 0));
 }
 
-// Shows the service's picture of the query; the old picture stays until the new one is
-// decoded, and a design the service refuses keeps it and shows why.
-async function show(query, started, message = '预览已更新。') {
-  const mine = ++serial;
-  const url = `/design.png?${query}&px=${pixels()}`;
+// Asks for the preview of a query. When the service is idle the request goes at once; while one
+// is in flight, only the newest query waits for it (typing faster than the service answers
+// skips the designs in between), and an answer that is no longer the newest is dropped.
+function show(query, started, message = '预览已更新。') {
+  const job = { query, started, message, mine: ++serial };
+  if (inFlight) {
+    // The measure runs from the first edit the coming picture answers.
+    if (waiting && waiting.started && started) job.started = Math.min(waiting.started, started);
+    waiting = job;
+    return;
+  }
+  fetchPreview(job);
+}
+
+// Fetches and decodes one preview; the old picture stays until the new one is decoded, and a
+// design the service refuses keeps it and shows why.
+async function fetchPreview({ query, started, message, mine }) {
+  inFlight = true;
+  const key = shapeKey();
+  const px = pixels();
+  const url = `/design.png?${query}&px=${px}`;
   const next = new Image();
   next.src = url;
+  let failed = false;
   try {
     await next.decode();
   } catch (e) {
-    if (mine !== serial) return;
+    failed = true;
+  }
+  if (failed && mine === serial) {
     try {
       const reply = await fetch(url);
       const body = await reply.json();
-      if (mine !== serial) return;
-      showErrors(body.errors || []);
-      setStatus('设计有误，预览保持上一张：请按提示修改。', 'error');
+      if (mine === serial) {
+        showErrors(body.errors || []);
+        setStatus('设计有误，预览保持上一张：请按提示修改。', 'error');
+      }
     } catch (e2) {
       if (mine === serial) setStatus('无法连接印章服务，请稍后再试。', 'error');
     }
-    return;
+  } else if (!failed && mine === serial) {
+    next.id = 'design-preview';
+    next.dataset.query = query;
+    next.alt = `印章预览：${new URLSearchParams(query).get('t') || new URLSearchParams(query).get('ct') || '无文字'}`;
+    next.style.width = `${Number(zoom.value)}%`;
+    preview().replaceWith(next);
+    // A seal taller than estimated came back narrower than shown: ask again at its true shape.
+    const ratio = next.naturalHeight / next.naturalWidth;
+    const wanted = Math.round(Math.min(2048, Math.max(64, shownWidth() * Math.max(1, ratio))));
+    aspects.set(key, ratio);
+    if (Math.abs(wanted - px) > 1 && !waiting) waiting = { query, started: 0, message, mine: ++serial };
+    clearErrors();
+    setStatus(message);
+    afterPaint(() => {
+      if (started) {
+        const took = performance.now() - started;
+        performance.measure('edit-to-preview', { start: started, end: performance.now() });
+        (window.designTimings = window.designTimings || []).push(took);
+      }
+      document.documentElement.dataset.previewed = String(mine);
+    });
   }
-  if (mine !== serial) return;
-  next.id = 'design-preview';
-  next.alt = `印章预览：${new URLSearchParams(query).get('t') || new URLSearchParams(query).get('ct') || '无文字'}`;
-  next.style.width = `${Number(zoom.value)}%`;
-  preview().replaceWith(next);
-  clearErrors();
-  setStatus(message);
-  afterPaint(() => {
-    if (started) {
-      const took = performance.now() - started;
-      performance.measure('edit-to-preview', { start: started, end: performance.now() });
-      (window.designTimings = window.designTimings || []).push(took);
-    }
-    document.documentElement.dataset.previewed = String(mine);
-  });
+  inFlight = false;
+  if (waiting) {
+    const job = waiting;
+    waiting = null;
+    fetchPreview(job);
+  }
 }
 
 function commit(query, { record = true, started = 0, message } = {}) {
@@ -273,14 +360,11 @@ function commit(query, { record = true, started = 0, message } = {}) {
   show(query, started, message);
 }
 
+// Every edit asks for its preview at once: there is no wait for typing to pause, since the
+// service draws a design in well under a millisecond and show() coalesces while one is in flight.
 function edited(event) {
-  if (!editStarted) editStarted = event.timeStamp || performance.now();
-  clearTimeout(timer);
-  timer = setTimeout(() => {
-    const started = editStarted;
-    editStarted = 0;
-    commit(formToQuery(), { started });
-  }, DEBOUNCE_MS);
+  if (event.target && event.target.classList && event.target.classList.contains('fonts')) updateWeights();
+  commit(formToQuery(), { started: event.timeStamp || performance.now() });
 }
 
 function step(from, to) {
@@ -347,8 +431,7 @@ async function start() {
   zoom.addEventListener('input', () => {
     updateZoomText();
     preview().style.width = `${zoom.value}%`;
-    clearTimeout(timer);
-    timer = setTimeout(() => show(current, 0), 150);
+    show(current, 0);
   });
   $('download-px').addEventListener('input', updateLinks);
   $('import-json').addEventListener('change', (e) => {

@@ -81,12 +81,15 @@ class Stampd:
 class FrontProxy:
     """A stand-in in front of stampd on a port of its own: passes every request on, except that
     the test may hold back /aosbegin.php answers for some texts, or give the next ones itself
-    (a status, headers and body, or None to drop the connection without an answer)."""
+    (a status, headers and body, or None to drop the connection without an answer), and may
+    hold every request under a path until an event is set. It notes every target asked for."""
 
     def __init__(self, upstream):
         self.upstream = urllib.parse.urlsplit(upstream)
         self.delays = {}    # text (decoded) -> seconds
         self.answers = []   # the next /aosbegin.php answers, in order
+        self.holds = {}     # path -> threading.Event: requests for it wait until it is set
+        self.targets = []   # every request target, in the order they arrived
         self.lock = threading.Lock()
         proxy = self
 
@@ -98,6 +101,11 @@ class FrontProxy:
 
             def do_GET(self):
                 path, _, query = self.path.partition("?")
+                with proxy.lock:
+                    proxy.targets.append(self.path)
+                    gate = proxy.holds.get(path)
+                if gate:
+                    gate.wait(30)
                 if path == "/aosbegin.php":
                     text = urllib.parse.parse_qs(query).get("text", [""])[0]
                     time.sleep(proxy.delays.get(text, 0))

@@ -7,6 +7,7 @@ import json
 import os
 import statistics
 import sys
+import threading
 import time
 import unittest
 import urllib.parse
@@ -16,7 +17,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import Browser, Stampd, find_stampd  # noqa: E402
+from browser_support import Browser, FrontProxy, Stampd, find_stampd  # noqa: E402
 
 STAMPD = None
 SCREENSHOTS = None
@@ -247,6 +248,90 @@ class DesignerPage(unittest.TestCase):
         self.assertLessEqual(width, inner)
         self.assertTrue(self.d.find_element(By.ID, "notice").is_displayed())
         self.screenshot("designer-phone.png")
+
+    def test_face_and_weight_per_part(self):
+        self.open("v=1&shape=round&t=" + urllib.parse.quote(COMPANY) + "&c=star&l1=" + urllib.parse.quote("合同专用章"))
+        weight = self.d.find_element(By.ID, "f-tw")
+        self.assertFalse(weight.is_displayed(), "a script has no weights to choose")
+        fonts = json.loads(self.service.get("/design/fonts.json")[2])
+        serif = next(f for f in fonts["faces"] if f["id"] == "noto-serif")
+        if len(serif["weights"]) < 2:
+            self.skipTest("fonts-noto-cjk-extra is not installed (scripts/setup.sh)")
+        self.choose("tf", "noto-serif")
+        self.assertTrue(weight.is_displayed())
+        self.assertEqual([o.get_attribute("value") for o in Select(weight).options][1:], [str(w) for w in serif["weights"]])
+        src = self.js("return document.getElementById('design-preview').src")
+        self.choose("tw", "900")
+        q = urllib.parse.parse_qs(self.query())
+        self.assertEqual((q["tf"], q["tw"]), (["noto-serif"], ["900"]))
+        self.assertNotEqual(self.js("return document.getElementById('design-preview').src"), src)
+        # A face this host lacks is named in the list and cannot be chosen.
+        for face in fonts["faces"]:
+            option = self.d.find_element(By.CSS_SELECTOR, f'#f-tf option[value="{face["id"]}"]')
+            self.assertEqual(option.get_attribute("disabled") is not None, not face["own"], face["id"])
+            self.assertIn(face["name"], option.text)
+
+    def test_typing_during_a_preview_asks_only_for_the_newest_design(self):
+        proxy = FrontProxy(self.service.base)
+        try:
+            self.d.get(proxy.base + "designer.html?v=1&shape=round&t=" + urllib.parse.quote(COMPANY) + "&c=star")
+            self.browser.wait(lambda d: d.execute_script("return document.documentElement.dataset.ready === '1'"))
+            self.wait_preview()
+            # Every picture the page puts up, in order.
+            self.js("""window.shownQueries = [];
+              new MutationObserver(() => window.shownQueries.push(
+                  document.getElementById('design-preview').dataset.query || ''))
+                .observe(document.getElementById('canvas'), {childList: true});""")
+            pictures = lambda: [t for t in proxy.targets if t.startswith("/design.png?")]  # noqa: E731
+            gate = threading.Event()
+            proxy.holds["/design.png"] = gate
+            asked = len(pictures())
+            box = self.field("t")
+            box.click()
+            box.send_keys(Keys.END, "印")
+            # Asked at once, with no wait for typing to pause; its answer is held back.
+            self.browser.wait(lambda d: len(pictures()) == asked + 1, message="the first edit asked for nothing")
+            for ch in "章公司":  # slower than any debounce, faster than the held answer
+                box.send_keys(ch)
+                time.sleep(0.1)
+            self.assertEqual(len(pictures()), asked + 1, "a request went out while one was in flight")
+            gate.set()
+            final = urllib.parse.quote(COMPANY + "印章公司")
+            self.browser.wait(lambda d: final in (d.execute_script(
+                "return document.getElementById('design-preview').dataset.query") or ""),
+                message="the newest design was not shown")
+            newer = pictures()[asked + 1:]
+            self.assertEqual(len(newer), 1, newer)
+            self.assertIn(final, newer[0])
+            # The held answer came back stale and was dropped: only the newest picture went up.
+            shown = self.js("return window.shownQueries")
+            self.assertEqual(len(shown), 1, shown)
+            self.assertIn(final, shown[0])
+        finally:
+            proxy.stop()
+
+    def test_picture_is_fetched_at_the_size_shown(self):
+        self.d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 1000, "height": 900, "deviceScaleFactor": 2, "mobile": False})
+        for query, zoom in [("v=1&shape=round&t=" + urllib.parse.quote(COMPANY), "100"),
+                            ("v=1&shape=oval&t=" + urllib.parse.quote(COMPANY), "150"),
+                            ("v=1&shape=long&t=" + urllib.parse.quote("天宝"), "50"),
+                            ("v=1&shape=rect&w=50&h=20&t=" + urllib.parse.quote("天宝"), "100")]:
+            self.open(query)
+            if zoom != "100":
+                before = self.shown()
+                self.js("const z = document.getElementById('zoom'); z.value = arguments[0];"
+                        " z.dispatchEvent(new Event('input', {bubbles: true}))", zoom)
+                self.wait_preview(before)
+            # A shape whose margin the page cannot know beforehand is asked again at its true size.
+            size = ("const p = document.getElementById('design-preview');"
+                    " return [p.getBoundingClientRect().width * devicePixelRatio, p.naturalWidth]")
+            try:
+                # The service rounds the seal's own proportions; a pixel either way is its rounding.
+                self.browser.wait(lambda d: abs(self.js(size)[0] - self.js(size)[1]) <= 2, timeout=5)
+            except Exception:
+                shown, natural = self.js(size)
+                self.fail(f"{query} at {zoom}%: shown {shown} device pixels wide, fetched {natural}")
 
     def test_twenty_edits_each_show_their_preview(self):
         self.open("v=1&shape=round&t=" + urllib.parse.quote(COMPANY) + "&c=star&l1=" +
