@@ -17,7 +17,7 @@ packages=(
   clang libclang-rt-14-dev wrk
   librsvg2-dev poppler-utils zlib1g-dev libdeflate-dev
   debhelper dpkg-dev devscripts lintian man-db systemd nginx-light
-  chromium chromium-driver python3-selenium python3-prometheus-client nodejs npm
+  chromium chromium-driver python3-selenium python3-prometheus-client
   nsis
   podman runc mmdebstrap prometheus
 )
