@@ -10,16 +10,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=${TAMBREL_DEPLOY_TOOLS:-/var/lib/tambrel/deploy-tools}
 
-if ! command -v npm >/dev/null; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
-fi
-mkdir -p "$dir"
-if ! cmp -s "$here/deploy-tools/package-lock.json" "$dir/package-lock.json" ||
-   [ ! -f "$dir/node_modules/kubernetes-models/package.json" ] || [ ! -f "$dir/node_modules/yaml/package.json" ]; then
-  cp "$here/deploy-tools/package.json" "$here/deploy-tools/package-lock.json" "$dir/"
-  # The packages ask for node 22; the compiled validators and yaml also run on older ones
-  # (Debian 12's is 18).
-  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error --engine-strict=false >&2)
-fi
+source "$here/npm-pinned.sh"
+# The packages ask for node 22; the compiled validators and yaml also run on older ones
+# (Debian 12's is 18).
+npm_pinned "$here/deploy-tools" "$dir" node_modules/kubernetes-models/package.json node_modules/yaml/package.json \
+  -- --engine-strict=false
 echo "$dir"

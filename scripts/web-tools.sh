@@ -10,15 +10,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=${TAMBREL_WEB_TOOLS:-/var/lib/tambrel/web-tools}
 
-if ! command -v npm >/dev/null; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
-fi
-mkdir -p "$dir"
-if ! cmp -s "$here/web-tools/package-lock.json" "$dir/package-lock.json" ||
-   [ ! -f "$dir/node_modules/lighthouse/package.json" ] || [ ! -f "$dir/node_modules/axe-core/axe.min.js" ] ||
-   [ ! -f "$dir/node_modules/@seriousme/openapi-schema-validator/package.json" ]; then
-  cp "$here/web-tools/package.json" "$here/web-tools/package-lock.json" "$dir/"
-  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >&2)
-fi
+source "$here/npm-pinned.sh"
+npm_pinned "$here/web-tools" "$dir" node_modules/lighthouse/package.json node_modules/axe-core/axe.min.js \
+  node_modules/@seriousme/openapi-schema-validator/package.json
 echo "$dir"
