@@ -70,13 +70,9 @@ Response DesignService::picture(const design::Parsed& parsed, std::string_view e
   Response later;
   later.deferred = [this, d, ext = std::string(extension), px = parsed.px, key = std::move(key), r]() mutable {
     auto body = cache_.get(key);  // drawn for another request while this one waited
-    if (!body) {
-      std::string bytes = renderDesign(fonts_, d, ext, px);
-      // As for the stamps: a picture over the cap is refused rather than cached and sent.
-      if (bytes.empty() || bytes.size() > kMaxPictureBytes) return plain(500, "rendering failed");
-      body = std::make_shared<const std::string>(std::move(bytes));
-      cache_.put(key, body);
-    }
+    // As for the stamps: a picture over the cap is refused rather than cached and sent.
+    if (!body) body = cache_.keep(key, renderDesign(fonts_, d, ext, px), kMaxPictureBytes);
+    if (!body) return plain(500, "rendering failed");
     r.body = std::move(body);
     return r;
   };

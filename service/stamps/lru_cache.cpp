@@ -17,6 +17,13 @@ LruCache::Value LruCache::find(const std::string& key) {
   return v;
 }
 
+LruCache::Value LruCache::keep(const std::string& key, std::string bytes, size_t most) {
+  if (bytes.empty() || bytes.size() > most) return nullptr;
+  auto value = std::make_shared<const std::string>(std::move(bytes));
+  put(key, value);
+  return value;
+}
+
 void LruCache::put(const std::string& key, Value value) {
   if (!value || cost(key, value) > capacity_) return;
   std::lock_guard lock(mutex_);

@@ -28,6 +28,9 @@ class LruCache {
   unsigned long long misses() const { return misses_.load(std::memory_order_relaxed); }
   // Values larger than the whole capacity are not kept.
   void put(const std::string& key, Value value);
+  // Freshly made bytes put under key and handed back; none, or more than `most`, are refused
+  // (null) rather than cached and sent.
+  Value keep(const std::string& key, std::string bytes, size_t most);
 
   size_t bytes() const;
   size_t entries() const;

@@ -112,12 +112,8 @@ std::shared_ptr<const std::string> StampService::renderPicture(const StampReques
   } else {
     bytes = renderStampVector(fonts_, request.tmpl->style, request.text, ext == "svg" ? VectorFormat::Svg : VectorFormat::Pdf);
   }
-  // The text limits keep every picture far below this; one that is not is refused rather
-  // than cached and sent.
-  if (bytes.empty() || bytes.size() > kMaxPictureBytes) return nullptr;
-  auto body = makeBody(std::move(bytes));
-  cache_.put(key, body);
-  return body;
+  // The text limits keep every picture far below the cap; one that is not is refused.
+  return cache_.keep(key, std::move(bytes), kMaxPictureBytes);
 }
 
 Response StampService::aosbegin(std::string_view query) {
